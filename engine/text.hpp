@@ -1,0 +1,26 @@
+// Text, resource and executable-path helpers: the crossings between the
+// program's UTF-8 text and the platform's UTF-16 text, resources and paths.
+// None of them throws (except when memory runs out).
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace vellumo {
+
+std::string to_utf8(const std::u16string& wide);
+std::u16string to_wide(const std::string& utf8);
+
+// A path's text for messages and JSON, and a path from UTF-16 text.
+std::string path_utf8(const std::filesystem::path& path);
+std::filesystem::path path_from_wide(const std::u16string& wide);
+std::filesystem::path path_from_utf8(const std::string& utf8);
+
+// Bytes of raw-data resource `id` (101 the page, 102 the payload pack); empty
+// when there is none.
+std::string load_rcdata_resource(unsigned id);
+
+// The running executable; empty on failure.
+std::filesystem::path current_exe_path();
+
+}  // namespace vellumo
