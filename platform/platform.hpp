@@ -8,12 +8,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace vellumo::platform {
 
 using Sha256Digest = std::array<std::uint8_t, 32>;
+
+// The two registry hives the setup uses.
+enum class RegistryRoot { current_user, local_machine };
+// Registry value types, with the registry's own numbers.
+enum class RegistryType : std::uint32_t { string = 1, dword = 4 };
 
 // Text transcoding and path text. Plain functions: they never fail and have
 // nothing to replace in a test.
@@ -45,6 +51,43 @@ public:
                                  std::size_t& written);
     // SHA-256 of a byte range; false when the hash call fails.
     virtual bool sha256(const std::uint8_t* data, std::size_t size, Sha256Digest& digest);
+
+    // ---- Registry -----------------------------------------------------------
+    // Key paths are relative to the root, components separated by '\'. Key and
+    // value names compare without regard to letter case and keep the case they
+    // were created with. An empty value name is the key's default value.
+
+    // Opens `key`, creating it and any missing parent, and sets one value of
+    // `type` to `data`. False when the key cannot be opened or created.
+    virtual bool registry_set_value(RegistryRoot root, std::u16string_view key,
+                                    std::u16string_view name, RegistryType type,
+                                    std::span<const std::uint8_t> data);
+    // Removes the values and every sub-key of `key` (RegDeleteTreeW).
+    virtual bool registry_delete_tree(RegistryRoot root, std::u16string_view key);
+    // Removes `key` itself when it has no sub-keys left (RegDeleteKeyW).
+    virtual bool registry_delete_key(RegistryRoot root, std::u16string_view key);
+    // Reads a string value through a buffer of `buffer_bytes` bytes, as
+    // RegGetValueW restricted to REG_SZ does: false for a missing key or
+    // value, a value of another type, or a text (with its terminator) that
+    // does not fit. `value` is the text up to its first null unit.
+    virtual bool registry_get_string(RegistryRoot root, std::u16string_view key,
+                                     std::u16string_view name, std::size_t buffer_bytes,
+                                     std::u16string& value);
+    // Whether `key` can be opened for reading (RegOpenKeyExW).
+    virtual bool registry_key_exists(RegistryRoot root, std::u16string_view key);
+    // The name of sub-key `index` of `key` in the registry's stable order, as
+    // RegEnumKeyExW with a name buffer of `name_capacity` units (the
+    // terminator included). False when there is no such sub-key, the name does
+    // not fit, or the key cannot be read.
+    virtual bool registry_enum_subkey(RegistryRoot root, std::u16string_view key,
+                                      std::uint32_t index, std::size_t name_capacity,
+                                      std::u16string& name);
+
+    // ---- Known folders and environment --------------------------------------
+
+    // ---- Files ---------------------------------------------------------------
+
+    // ---- Processes -----------------------------------------------------------
 };
 
 // The System in force: the real one, or the one a ScopedSystem installed.
