@@ -14,9 +14,9 @@ std::u16string to_wide(const std::string& utf8) {
     return platform::utf8_to_utf16(utf8);
 }
 
-std::string path_utf8(const std::filesystem::path& path) {
-    return to_utf8(platform::path_to_wide(path));
-}
+std::string path_utf8(const std::filesystem::path& path) { return to_utf8(path_wide(path)); }
+
+std::u16string path_wide(const std::filesystem::path& path) { return platform::path_to_wide(path); }
 
 std::filesystem::path path_from_wide(const std::u16string& wide) {
     return platform::path_from_wide(wide);

@@ -11,8 +11,10 @@ namespace vellumo {
 std::string to_utf8(const std::u16string& wide);
 std::u16string to_wide(const std::string& utf8);
 
-// A path's text for messages and JSON, and a path from UTF-16 text.
+// A path's text for messages and JSON, its UTF-16 text for the registry, and
+// a path from UTF-16 or UTF-8 text.
 std::string path_utf8(const std::filesystem::path& path);
+std::u16string path_wide(const std::filesystem::path& path);
 std::filesystem::path path_from_wide(const std::u16string& wide);
 std::filesystem::path path_from_utf8(const std::string& utf8);
 
