@@ -379,6 +379,18 @@ TEST_F(Registry, KeyPathForms) {
     EXPECT_TRUE(put(hkcu, u"Software\\" + std::u16string(255, u'u'), u"N", u"v"));
 }
 
+TEST_F(Registry, DeleteTreeEmptiesTheKeyButKeepsIt) {
+    ASSERT_TRUE(put(hkcu, u"Software\\A", u"Own", u"v"));
+    ASSERT_TRUE(put(hkcu, u"Software\\A\\B\\C", u"N", u"v"));
+
+    EXPECT_TRUE(os().registry_delete_tree(hkcu, u"software\\a"));
+
+    EXPECT_TRUE(os().registry_key_exists(hkcu, u"Software\\A"));
+    EXPECT_FALSE(get(hkcu, u"Software\\A", u"Own").ok);
+    EXPECT_TRUE(enumerate(hkcu, u"Software\\A").empty());
+    EXPECT_FALSE(os().registry_delete_tree(hkcu, u"Software\\Missing"));
+}
+
 TEST_F(Registry, DeleteKeyRefusesAKeyWithSubkeysAndTheHive) {
     ASSERT_TRUE(put(hkcu, u"Software\\A\\B", u"N", u"v"));
     EXPECT_FALSE(os().registry_delete_key(hkcu, u"Software\\A"));
