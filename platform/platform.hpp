@@ -53,9 +53,10 @@ public:
     virtual bool sha256(const std::uint8_t* data, std::size_t size, Sha256Digest& digest);
 
     // ---- Registry -----------------------------------------------------------
-    // Key paths are relative to the root, components separated by '\'. Key and
-    // value names compare without regard to letter case and keep the case they
-    // were created with. An empty value name is the key's default value.
+    // Key paths are relative to the root, components separated by '\', with no
+    // leading backslash; the empty path is the root itself. Key and value
+    // names compare without regard to letter case and keep the case they were
+    // created with. An empty value name is the key's default value.
 
     // Opens `key`, creating it and any missing parent, and sets one value of
     // `type` to `data`. False when the key cannot be opened or created.
