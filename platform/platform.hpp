@@ -20,6 +20,8 @@ using Sha256Digest = std::array<std::uint8_t, 32>;
 enum class RegistryRoot { current_user, local_machine };
 // Registry value types, with the registry's own numbers.
 enum class RegistryType : std::uint32_t { string = 1, dword = 4 };
+// The known folders the setup uses, named as Windows names them.
+enum class KnownFolder { LocalAppData, RoamingAppData, Programs };
 
 // Text transcoding and path text. Plain functions: they never fail and have
 // nothing to replace in a test.
@@ -86,7 +88,25 @@ public:
 
     // ---- Known folders and environment --------------------------------------
 
+    // Full path of a known folder, created first when it does not exist yet
+    // (SHGetKnownFolderPath with KF_FLAG_CREATE). Empty when it cannot be
+    // resolved or created.
+    virtual std::filesystem::path known_folder_path(KnownFolder folder);
+
     // ---- Files ---------------------------------------------------------------
+
+    // Moves `from` to `to` in one step, replacing an existing `to`, and
+    // returns once the move is on disk (MoveFileExW with
+    // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH).
+    virtual bool move_file_replacing(const std::filesystem::path& from,
+                                     const std::filesystem::path& to);
+    // Moves `from` to `to`, failing when `to` exists (MoveFileExW without
+    // MOVEFILE_REPLACE_EXISTING); with `write_through`, returns once the move
+    // is on disk.
+    virtual bool move_file_no_overwrite(const std::filesystem::path& from,
+                                        const std::filesystem::path& to, bool write_through);
+    // Milliseconds since the system started (GetTickCount64).
+    virtual std::uint64_t tick_count_ms();
 
     // ---- Processes -----------------------------------------------------------
 };

@@ -1,52 +1,57 @@
-// A hermetic environment for tests: HOME and every XDG base-directory variable
-// point into a fresh temporary folder for the object's lifetime; the previous
-// values come back and the folder is removed afterwards.
+// A hermetic environment for one test: a fresh temporary folder, with HOME and
+// every XDG_* variable pointing into it. Every variable changed through it is
+// restored, and the folder removed, when it goes.
 //
-//   test::HermeticEnv env;              // as a member of a fixture, or a local
-//   env.home()                          // <root>/home, created
-//   XDG_DATA_HOME    <root>/data        XDG_CONFIG_HOME  <root>/config
-//   XDG_STATE_HOME   <root>/state       XDG_CACHE_HOME   <root>/cache
-//   XDG_DATA_DIRS    <root>/data-dirs   XDG_CONFIG_DIRS  <root>/config-dirs
-//   XDG_RUNTIME_DIR  <root>/runtime, created with mode 0700
-//   env.set(name, value) / env.unset(name): changed for this test only
-//
-// Apart from home and runtime the folders are not created, so the code under
-// test shows that it creates what it needs.
+//   HOME <root>/home and XDG_RUNTIME_DIR <root>/runtime (0700) are created;
+//   XDG_DATA_HOME <root>/data, XDG_CONFIG_HOME <root>/config,
+//   XDG_STATE_HOME <root>/state, XDG_CACHE_HOME <root>/cache,
+//   XDG_DATA_DIRS <root>/data-dirs and XDG_CONFIG_DIRS <root>/config-dirs are
+//   named but not made: the code under test creates what it needs.
 #pragma once
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <stdlib.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <system_error>
+#include <vector>
+
+extern "C" char** environ;
 
 namespace vellumo::test {
 
 class HermeticEnv {
 public:
     HermeticEnv() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vellumo-test-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) ADD_FAILURE() << "no temporary folder";
+        namespace fs = std::filesystem;
+        std::string pattern = (fs::temp_directory_path() / "vellumo-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         root_ = pattern;
-        std::filesystem::create_directories(home());
-        ::mkdir((root_ / "runtime").c_str(), 0700);
-        set("HOME", home().string());
-        set("XDG_DATA_HOME", (root_ / "data").string());
-        set("XDG_CONFIG_HOME", (root_ / "config").string());
-        set("XDG_STATE_HOME", (root_ / "state").string());
-        set("XDG_CACHE_HOME", (root_ / "cache").string());
-        set("XDG_DATA_DIRS", (root_ / "data-dirs").string());
-        set("XDG_CONFIG_DIRS", (root_ / "config-dirs").string());
-        set("XDG_RUNTIME_DIR", (root_ / "runtime").string());
+
+        for (const std::string& name : variables_starting_with("XDG_")) unset(name);
+        fs::create_directory(root_ / "home");
+        fs::create_directory(root_ / "runtime");
+        fs::permissions(root_ / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+        set("HOME", root_ / "home");
+        set("XDG_RUNTIME_DIR", root_ / "runtime");
+        // Named but not made: the code under test creates what it needs.
+        set("XDG_DATA_HOME", root_ / "data");
+        set("XDG_CONFIG_HOME", root_ / "config");
+        set("XDG_STATE_HOME", root_ / "state");
+        set("XDG_CACHE_HOME", root_ / "cache");
+        set("XDG_DATA_DIRS", root_ / "data-dirs");
+        set("XDG_CONFIG_DIRS", root_ / "config-dirs");
     }
 
     ~HermeticEnv() {
         for (const auto& [name, value] : saved_) {
-            if (value) ::setenv(name.c_str(), value->c_str(), 1);
-            else ::unsetenv(name.c_str());
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
         }
         std::error_code ignored;
         std::filesystem::remove_all(root_, ignored);
@@ -58,21 +63,30 @@ public:
     const std::filesystem::path& root() const { return root_; }
     std::filesystem::path home() const { return root_ / "home"; }
 
-    void set(const std::string& name, const std::string& value) {
-        save(name);
+    void set(const std::string& name, const std::filesystem::path& value) {
+        remember(name);
         ::setenv(name.c_str(), value.c_str(), 1);
     }
     void unset(const std::string& name) {
-        save(name);
+        remember(name);
         ::unsetenv(name.c_str());
     }
 
 private:
+    static std::vector<std::string> variables_starting_with(const std::string& prefix) {
+        std::vector<std::string> names;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string text = *entry;
+            if (text.starts_with(prefix)) names.push_back(text.substr(0, text.find('=')));
+        }
+        return names;
+    }
+
     // Keeps the value from before the first change only.
-    void save(const std::string& name) {
+    void remember(const std::string& name) {
         if (saved_.contains(name)) return;
         const char* value = std::getenv(name.c_str());
-        saved_.emplace(name, value ? std::optional<std::string>(value) : std::nullopt);
+        saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
     }
 
     std::filesystem::path root_;
