@@ -24,18 +24,12 @@ std::string variable(const char* name) {
     return text;
 }
 
-// $xdg_variable when set, else $HOME/home_relative. A relative value, in
-// either, cannot name a user's folder: empty.
+// $xdg_variable when it is absolute (the XDG rules ignore a relative value),
+// else $HOME/home_relative; empty without an absolute HOME.
 fs::path base_directory(const char* xdg_variable, const char* home_relative) {
-    fs::path base;
-    if (const std::string value = variable(xdg_variable); !value.empty()) {
-        base = value;
-    } else {
-        const std::string home = variable("HOME");
-        if (home.empty()) return {};
-        base = fs::path(home) / home_relative;
-    }
-    return base.is_absolute() ? base : fs::path();
+    if (const fs::path value = variable(xdg_variable); value.is_absolute()) return value;
+    const fs::path home = variable("HOME");
+    return home.is_absolute() ? home / home_relative : fs::path();
 }
 
 // Creates `dir` and its missing parents, each private to the user as the XDG
