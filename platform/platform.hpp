@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vellumo::platform {
 
@@ -22,6 +23,9 @@ enum class RegistryRoot { current_user, local_machine };
 enum class RegistryType : std::uint32_t { string = 1, dword = 4 };
 // The known folders the setup uses, named as Windows names them.
 enum class KnownFolder { LocalAppData, RoamingAppData, Programs };
+// What creating the single-instance mutex gave: the mutex, owned; a mutex
+// that another process had already created; or none at all.
+enum class InstanceMutex { created, already_exists, unavailable };
 
 // Text transcoding and path text. Plain functions: they never fail and have
 // nothing to replace in a test.
@@ -109,6 +113,40 @@ public:
     virtual std::uint64_t tick_count_ms();
 
     // ---- Processes -----------------------------------------------------------
+
+    // ---- Start-up ------------------------------------------------------------
+
+    // Puts the calling thread into a single-threaded COM apartment for good
+    // (CoInitializeEx); the result is not examined. Nothing to do on Linux.
+    virtual void enter_com_apartment();
+    // The process's own arguments, the program path first (the command line
+    // split by CommandLineToArgvW); empty when the line cannot be split.
+    virtual std::vector<std::u16string> command_line_arguments();
+    // The value of environment variable `name` as a path, unchanged; empty
+    // when the variable is unset or empty.
+    virtual std::filesystem::path environment_path(std::u16string_view name);
+    // Creates the named mutex, owned by this process until it ends or calls
+    // release_instance_mutex (CreateMutexW). At most one per process.
+    virtual InstanceMutex create_instance_mutex(std::u16string_view name);
+    // Gives up the mutex created above (ReleaseMutex, CloseHandle); nothing
+    // when none is held.
+    virtual void release_instance_mutex();
+    virtual std::uint32_t current_process_id();
+    // The folder for the temporary uninstaller copy, private to the user;
+    // empty when there is none that is safe to use.
+    virtual std::filesystem::path temporary_folder();
+    // Starts `program` with `command_line` (its first argument the program's
+    // quoted path) and does not wait for it (CreateProcessW without
+    // inherited handles). False when it could not be started.
+    virtual bool start_process(const std::filesystem::path& program,
+                               std::u16string_view command_line);
+    // Starts a hidden command that waits about two seconds and then deletes
+    // `file`, so that it can be the running executable. False when the
+    // command could not be started.
+    virtual bool start_delayed_delete(const std::filesystem::path& file);
+    // Shows an error message with `caption` and no owner window, and returns
+    // when the user has closed it (MessageBoxW with MB_ICONERROR).
+    virtual void show_error_message(const std::string& text, const std::string& caption);
 };
 
 // The System in force: the real one, or the one a ScopedSystem installed.
