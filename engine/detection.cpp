@@ -4,6 +4,7 @@
 #include <array>
 #include <system_error>
 
+#include "engine/locations.hpp"
 #include "engine/product_info.hpp"
 #include "engine/registry.hpp"
 #include "engine/text.hpp"
@@ -13,8 +14,6 @@ namespace vellumo {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr char16_t sandbox_program_files[] = u"ProgramFiles";
 
 // Python registrations (PEP 514): one sub-key per version below each key,
 // holding InstallPath with ExecutablePath and a default value naming the folder.
@@ -66,12 +65,12 @@ bool registered_python_passes(const probe_python_candidate& probe) {
 // Where the executable search path has `file_name`, or an empty path.
 fs::path search_path(const std::u16string& file_name) {
     fs::path found = platform::os().search_path(file_name);
-    if (platform::path_to_wide(found).size() >= search_result_capacity) return {};
+    if (path_wide(found).size() >= search_result_capacity) return {};
     return found;
 }
 
 fs::path program_files_folder() {
-    if (!sandbox_root.empty()) return sandbox_root / sandbox_program_files;
+    if (!sandbox_root.empty()) return sandbox_root / sandbox_program_files_folder;
     const auto variable = platform::os().environment_variable(u"ProgramW6432");
     return path_from_wide(variable && !variable->empty() ? *variable
                                                           : platform::program_files_fallback());
@@ -87,7 +86,7 @@ int run_hidden_process(const std::u16string& exe, const std::u16string& args) {
 bool probe_python_candidate::operator()(const fs::path& candidate,
                                         const std::u16string& prefix) const {
     if (!is_regular(candidate)) return false;
-    const std::u16string text = platform::path_to_wide(candidate);
+    const std::u16string text = path_wide(candidate);
     if (text.find(u"WindowsApps") != std::u16string::npos) return false;
     return run_hidden_process(text, prefix + probe_arguments) == 0;
 }
@@ -97,7 +96,7 @@ bool detect_python() {
     const probe_python_candidate probe{probe_arguments};
 
     if (!sandbox_root.empty())
-        return probe(sandbox_root / sandbox_program_files / "Python" / "python.exe", u"");
+        return probe(sandbox_root / sandbox_program_files_folder / "Python" / "python.exe", u"");
 
     if (registered_python_passes(probe)) return true;
 
