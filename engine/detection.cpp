@@ -22,7 +22,7 @@ constexpr std::array<const char16_t*, 2> python_core_keys{
     u"Software\\Python\\PythonCore", u"Software\\WOW6432Node\\Python\\PythonCore"};
 constexpr std::uint32_t max_version_keys = 64;
 constexpr std::size_t version_name_capacity = 128;  // units, the terminator included
-constexpr std::size_t search_result_capacity = 32768;
+constexpr std::size_t search_result_capacity = 32768;  // units, the terminator included
 
 constexpr char16_t resolve_app_paths_key[] =
     u"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Resolve.exe";

@@ -145,8 +145,6 @@ std::string executable_name(const std::string& pid) {
 
 int System::run_hidden(std::u16string_view application, std::u16string_view command_line,
                        std::uint32_t timeout_ms) {
-    const auto deadline = Clock::now() + milliseconds(timeout_ms);
-
     std::vector<std::string> arguments;
     for (const auto& argument : split_command_line(command_line))
         arguments.push_back(utf16_to_utf8(argument));
@@ -163,11 +161,12 @@ int System::run_hidden(std::u16string_view application, std::u16string_view comm
         return -1;
 
     int status = 0;
-    switch (wait_until(pid, deadline, status)) {
+    switch (wait_until(pid, Clock::now() + milliseconds(timeout_ms), status)) {
         case WaitResult::ended:
             return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         case WaitResult::timed_out:
-            ::kill(-pid, SIGKILL);
+            ::kill(-pid, SIGKILL);  // with what it started
+            ::kill(pid, SIGKILL);   // in case it left its group
             reap(pid);
             return -1;
         case WaitResult::lost:  // reaped elsewhere: nothing to kill or to wait for

@@ -6,7 +6,6 @@
 #include "engine/text.hpp"
 #include "platform/platform.hpp"
 #include "registry_fixture.hpp"
-#include "running_program.hpp"
 #include "sandbox_fixture.hpp"
 
 namespace vellumo {
@@ -138,8 +137,8 @@ TEST_F(Install, CollectsNotesInTheirOrder) {
         if (c.python) place_python(0);
         else place_python(1);  // present but unsuitable
         if (c.resolve) place_resolve();
-        std::optional<test::RunningProgram> program;
-        if (c.running) program.emplace(env.root() / "bin", c.running);
+        std::optional<test::BackgroundProgram> program;
+        if (c.running) program.emplace(env.root() / "bin" / c.running);
         const JobResult result = run_install(recorder());
         EXPECT_TRUE(result.ok) << result.error;
         EXPECT_EQ(result.notes, c.notes);

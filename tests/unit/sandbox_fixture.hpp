@@ -16,17 +16,13 @@
 #include "engine/product_info.hpp"
 #include "engine/registry.hpp"
 #include "hermetic_env.hpp"
+#include "process_helpers.hpp"
 
 namespace vellumo::test {
 
 namespace fs = std::filesystem;
 
 using Reports = std::vector<std::pair<int, std::string>>;
-
-inline std::string read_text(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 inline void write_text(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());

@@ -6,7 +6,6 @@
 
 #include "engine/install_record.hpp"
 #include "registry_fixture.hpp"
-#include "running_program.hpp"
 #include "sandbox_fixture.hpp"
 
 namespace vellumo {
@@ -73,8 +72,7 @@ TEST_F(Uninstall, InstallThenUninstallLeavesTheSandboxAsItWas) {
 TEST_F(Uninstall, RefusesWhileTheCompanionRuns) {
     ASSERT_TRUE(run_install(recorder()).ok);
     reports.clear();
-    test::RunningProgram companion(env.root() / "bin", "vellumocompanion.EXE");
-    ASSERT_TRUE(companion.started());
+    test::BackgroundProgram companion(env.root() / "bin" / "vellumocompanion.EXE");
     const JobResult result = run_uninstall(recorder());
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.error, "Close VellumoCompanion first, then try again.");
