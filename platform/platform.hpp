@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -33,6 +34,19 @@ std::string utf16_to_utf8(std::u16string_view text);   // invalid -> U+FFFD
 std::u16string utf8_to_utf16(std::string_view text);   // invalid -> U+FFFD
 std::u16string path_to_wide(const std::filesystem::path& path);
 std::filesystem::path path_from_wide(std::u16string_view text);
+
+// Splits a command line into arguments by the rules of CommandLineToArgvW:
+// the first argument (the program) ends at the next space or tab, or, when it
+// starts with a double quote, at the next double quote, with no escapes; in
+// the others 2n backslashes before a double quote give n backslashes and the
+// quote opens or closes a quoted part, 2n+1 give n backslashes and a literal
+// quote, and a quote right after the one that closed a quoted part is
+// literal. The text ends at its first null unit; an empty text gives no
+// arguments (CommandLineToArgvW would return the running program).
+std::vector<std::u16string> split_command_line(std::u16string_view command_line);
+
+// The Program Files folder to use when "ProgramW6432" is not set.
+std::u16string program_files_fallback();
 
 // The operations that can fail. Each is virtual so that a test can derive
 // from System, override one operation and install the result with
@@ -97,6 +111,9 @@ public:
     // resolved or created.
     virtual std::filesystem::path known_folder_path(KnownFolder folder);
 
+    // The value of environment variable `name`; nullopt when it is not set.
+    virtual std::optional<std::u16string> environment_variable(std::u16string_view name);
+
     // ---- Files ---------------------------------------------------------------
 
     // Moves `from` to `to` in one step, replacing an existing `to`, and
@@ -113,6 +130,22 @@ public:
     virtual std::uint64_t tick_count_ms();
 
     // ---- Processes -----------------------------------------------------------
+
+    // Starts `application` (used as given: no search) with `command_line`,
+    // without a window, with the caller's environment and current folder and
+    // no inherited handles, and waits up to `timeout_ms`. The exit code; -1
+    // when it could not start, did not exit by itself (killed, crashed), or
+    // ran out of time, in which case it has been killed and nothing is left
+    // running or waiting to be reaped.
+    virtual int run_hidden(std::u16string_view application, std::u16string_view command_line,
+                           std::uint32_t timeout_ms);
+    // The first existing file named `file_name` in the absolute folders of the
+    // executable search path, in order; never the current folder nor the
+    // program's own. Empty when there is none.
+    virtual std::filesystem::path search_path(std::u16string_view file_name);
+    // The executable file names (without folder) of the running processes;
+    // nullopt when the list cannot be taken.
+    virtual std::optional<std::vector<std::u16string>> running_process_names();
 
     // ---- Start-up ------------------------------------------------------------
 

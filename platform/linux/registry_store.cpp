@@ -458,4 +458,21 @@ std::optional<std::vector<std::u16string>> subkeys(const fs::path& file, std::u1
     return names;
 }
 
+std::optional<std::vector<std::u16string>> value_names(const fs::path& file,
+                                                       std::u16string_view key) {
+    const auto path = split_key_path(key);
+    if (!path) return std::nullopt;
+    std::vector<std::u16string> names;
+    const bool read = read_store(file, [&](sqlite3* db) {
+        const auto id = find_key(db, *path);
+        if (!id) return false;
+        Statement query(db, "SELECT name FROM key_values WHERE key = ?1 ORDER BY rowid");
+        query.bind(1, *id);
+        while (query.next()) names.push_back(from_blob(query.bytes(0)));
+        return true;
+    });
+    if (!read) return std::nullopt;
+    return names;
+}
+
 }  // namespace vellumo::platform::registry_store

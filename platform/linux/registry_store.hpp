@@ -58,5 +58,9 @@ bool key_exists(const std::filesystem::path& file, std::u16string_view key);
 // cannot be read.
 std::optional<std::vector<std::u16string>> subkeys(const std::filesystem::path& file,
                                                    std::u16string_view key);
+// Names of the key's values in the order they were first written; nullopt
+// when the key cannot be read.
+std::optional<std::vector<std::u16string>> value_names(const std::filesystem::path& file,
+                                                       std::u16string_view key);
 
 }  // namespace vellumo::platform::registry_store

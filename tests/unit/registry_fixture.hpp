@@ -10,6 +10,7 @@
 //   test::write_registry_dword(root, key, name, 1);
 //   test::create_registry_key(root, key);            // a key without values
 //   test::read_registry_value(root, key, name)       // type and raw bytes
+//   test::registry_value_names(root, key)            // in the order written
 #pragma once
 
 #include <cstdint>
@@ -67,6 +68,13 @@ inline std::optional<StoredValue> read_registry_value(RegistryRoot root, std::u1
                                                       std::u16string_view name) {
     namespace store = platform::registry_store;
     return store::get_value(store::hive_file(root), key, name);
+}
+
+// The key's value names in the order they were written; nullopt for no key.
+inline std::optional<std::vector<std::u16string>> registry_value_names(RegistryRoot root,
+                                                                       std::u16string_view key) {
+    namespace store = platform::registry_store;
+    return store::value_names(store::hive_file(root), key);
 }
 
 }  // namespace vellumo::test
