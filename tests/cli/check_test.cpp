@@ -115,6 +115,7 @@ TEST(Check, MissingSandboxFolderFails) {
 struct UnusableSandbox {
     const char* name;
     std::optional<std::string> value;
+    friend void PrintTo(const UnusableSandbox& c, std::ostream* out) { *out << c.name; }
 };
 
 class CheckWithoutSandbox : public testing::TestWithParam<UnusableSandbox> {};

@@ -12,6 +12,7 @@ struct ReplyCase {
     const char* name;
     JobResult result;
     const char* compact;
+    friend void PrintTo(const ReplyCase& c, std::ostream* out) { *out << c.name; }
 };
 
 JobResult make_result(bool ok, std::string error, std::vector<std::string> notes) {
@@ -46,6 +47,30 @@ INSTANTIATE_TEST_SUITE_P(
                   R"({"error":"Fichier « Vellumo.py » verrouillé.","notes":[],"ok":false})"},
         ReplyCase{"Default", JobResult{}, R"({"error":"","notes":[],"ok":false})"}),
     [](const testing::TestParamInfo<ReplyCase>& info) { return info.param.name; });
+
+// A job that an exception ends, here from its progress callback late in the
+// install (after the notes were gathered) or at the uninstall's first report.
+TEST(EngineJob, ExceptionBecomesTheStoppedReplyWithoutNotes) {
+    test::ProgramWorld world;
+    sandbox_root = world.sandbox();
+    for (const bool uninstall : {false, true}) {
+        SCOPED_TRACE(uninstall ? "uninstall" : "install");
+        int reports = 0;
+        const ProgressFn failing = [&](int percent, const std::string&) {
+            ++reports;
+            if (uninstall || percent >= 82) throw std::runtime_error("progress failed");
+        };
+        const JobResult result = run_engine_job(uninstall, failing);
+        EXPECT_GT(reports, 0);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.error, job_stopped_message);
+        EXPECT_EQ(result.notes, std::vector<std::string>{});
+        EXPECT_EQ(result.manifest, nlohmann::json::object());
+        EXPECT_EQ(job_result_to_json(result).dump(),
+                  R"({"error":"Setup stopped before finishing. Some steps may have completed; retry to finish.","notes":[],"ok":false})");
+    }
+    sandbox_root.clear();
+}
 
 }  // namespace
 }  // namespace vellumo

@@ -15,6 +15,7 @@ struct OptionCase {
     const char* name;
     std::vector<std::u16string> arguments;  // argument 0 first
     StartOptions expected;
+    friend void PrintTo(const OptionCase& c, std::ostream* out) { *out << c.name; }
 };
 
 constexpr StartOptions none{};
@@ -71,6 +72,7 @@ struct ProgramCase {
     const char* name;
     std::vector<std::string> arguments;
     Outcome outcome;
+    friend void PrintTo(const ProgramCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class ProgramOptions : public testing::TestWithParam<ProgramCase> {};

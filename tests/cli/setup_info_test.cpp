@@ -35,6 +35,7 @@ struct RecordCase {
     const char* name;
     std::optional<std::string> install_json;  // none: no file
     std::string installed;
+    friend void PrintTo(const RecordCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class InstalledVersion : public SetupInfo, public testing::WithParamInterface<RecordCase> {};
