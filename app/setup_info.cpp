@@ -44,7 +44,7 @@ nlohmann::json build_setup_info() {
     info["version"] = product_info.version;
     info["tagline"] = product_info.tagline;
     info["installed"] = installed_version(record);
-    info["folder"] = to_utf8(path_wide(install_dir()));
+    info["folder"] = path_utf8(install_dir());  // the native text, as UTF-8
     return info;
 }
 
