@@ -225,3 +225,15 @@ export async function playJob(page, name, events, reply) {
   for (const event of events) await progress(page, event);
   await settle(page, name, { value: reply });
 }
+
+// A real mouse click at the element's centre, without waiting for the
+// entrance animations to come to rest (the screens take over a second).
+export async function click(page, selector) {
+  await page.locator(selector).waitFor({ state: 'visible' });
+  await page.click(selector, { force: true });
+}
+
+export async function focus(page, selector) {
+  await page.locator(selector).waitFor({ state: 'visible' });
+  await page.focus(selector);
+}
