@@ -4,6 +4,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
 import http from 'node:http';
+import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
@@ -91,9 +92,24 @@ export class Harness {
     });
     await new Promise((resolve) => this.server.listen(0, '127.0.0.1', resolve));
     this.port = this.server.address().port;
+    // The browser gets a home of its own: nothing touches the real one.
+    this.home = await fs.mkdtemp(path.join(os.tmpdir(), 'vellumo-page-home-'));
+    const xdg = (name) => path.join(this.home, name);
+    await Promise.all(['config', 'cache', 'data', 'state', 'runtime'].map((d) => fs.mkdir(xdg(d), { mode: 0o700 })));
     this.browser = await chromium.launch({
       executablePath: '/usr/bin/chromium',
       headless: true,
+      env: {
+        ...process.env,
+        HOME: this.home,
+        XDG_CONFIG_HOME: xdg('config'),
+        XDG_CACHE_HOME: xdg('cache'),
+        XDG_DATA_HOME: xdg('data'),
+        XDG_STATE_HOME: xdg('state'),
+        XDG_RUNTIME_DIR: xdg('runtime'),
+        XDG_CONFIG_DIRS: xdg('config'),
+        XDG_DATA_DIRS: xdg('data'),
+      },
       args: [
         '--no-sandbox',
         '--disable-background-networking',
@@ -108,6 +124,7 @@ export class Harness {
   async stop() {
     await this.browser?.close();
     await new Promise((resolve) => this.server?.close(resolve));
+    if (this.home) await fs.rm(this.home, { recursive: true, force: true });
   }
 
   url({ host = '127.0.0.1', query = '', hash = '' } = {}) {
