@@ -32,6 +32,43 @@ describe('document', () => {
     await harness.close(page);
   });
 
+  test('names its parts for assistive technology', async () => {
+    const page = await harness.open({ info: setupInfo() });
+    const attributes = await page.evaluate(() => [
+      ['.sky', 'aria-hidden'], ['.grain', 'aria-hidden'], ['.vignette', 'aria-hidden'],
+      ['#min', 'aria-label'], ['#close', 'aria-label'],
+      ['.brand .mark', 'role'], ['.brand .mark', 'aria-label'],
+      ['.journey', 'aria-label'], ['.stage', 'aria-live'],
+    ].map(([selector, name]) => {
+      const node = document.querySelector(selector);
+      return [selector, node.tagName.toLowerCase(), name, node.getAttribute(name)];
+    }));
+    assert.deepEqual(attributes, [
+      ['.sky', 'div', 'aria-hidden', 'true'], ['.grain', 'div', 'aria-hidden', 'true'],
+      ['.vignette', 'div', 'aria-hidden', 'true'],
+      ['#min', 'button', 'aria-label', 'Minimize'], ['#close', 'button', 'aria-label', 'Close'],
+      ['.brand .mark', 'svg', 'role', 'img'], ['.brand .mark', 'svg', 'aria-label', 'Vellumo'],
+      ['.journey', 'ol', 'aria-label', 'Setup steps'], ['.stage', 'section', 'aria-live', 'polite'],
+    ]);
+    const structure = await page.evaluate(() => ({
+      bar: document.getElementById('bar').tagName,
+      brand: document.getElementById('brand').tagName,
+      app: document.querySelector('main').className,
+      blobs: [...document.querySelectorAll('.sky > .blob')].map((b) => b.className),
+      screens: [...document.querySelectorAll('.stage > .screen')].map((s) => s.id),
+      journey: [...document.querySelectorAll('.journey li')].map((li) => [li.id, li.textContent]),
+      note: document.querySelector('.brand-note').innerHTML,
+    }));
+    assert.deepEqual(structure, {
+      bar: 'HEADER', brand: 'ASIDE', app: 'app',
+      blobs: ['blob b1', 'blob b2', 'blob b3'],
+      screens: ['s-welcome', 's-work', 's-done', 's-error', 's-remove'],
+      journey: [['j-choose', '1Make it yours'], ['j-install', '2Set up your workspace'], ['j-done', '3Start creating']],
+      note: 'Your words. Your style.<br>Right where you create.',
+    });
+    await harness.close(page);
+  });
+
   test('defines nothing global but window.setupProgress', async () => {
     const page = await harness.open({ info: setupInfo() });
     const added = await page.evaluate(async () => {
