@@ -86,8 +86,7 @@ describe('geometry at 880 x 580', () => {
 describe('screenshots', () => {
   const shoot = async (page, name) => {
     await fs.mkdir(SHOTS, { recursive: true });
-    // Let the real-time screen change and entrances finish, then freeze the rest.
-    await page.waitForTimeout(1300);
+    // Finishes the screen change and the entrances, and stops the drifting sky.
     await page.screenshot({ path: path.join(SHOTS, `${name}.png`), animations: 'disabled' });
   };
 
@@ -162,7 +161,6 @@ describe('long content', () => {
     const actions = await rect(page, '#s-done .actions');
     assert.equal(actions.y + actions.height, 57 + 504 - 24);
     await fs.mkdir(SHOTS, { recursive: true });
-    await page.waitForTimeout(1300);
     await page.screenshot({ path: path.join(SHOTS, 'done-many-notes.png'), animations: 'disabled' });
     await harness.close(page);
   });
