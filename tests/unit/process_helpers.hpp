@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -42,6 +43,16 @@ inline bool process_alive(pid_t pid) {
     if (!std::getline(stat, line)) return false;
     const std::size_t close = line.rfind(')');  // the name may hold anything
     return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+// Whether `pid` stops running within a few seconds. A process that is not our
+// child dies asynchronously after a kill, so a check right away can race it.
+inline bool process_ends(pid_t pid) {
+    for (int i = 0; i < 500; ++i) {
+        if (!process_alive(pid)) return true;
+        ::usleep(10000);
+    }
+    return false;
 }
 
 // Whether this test process has a child left, running or waiting to be reaped.

@@ -113,7 +113,7 @@ TEST_F(RunHidden, ATimedOutProgramIsKilledWithWhatItStartedAndReaped) {
     EXPECT_FALSE(test::has_children());
     const std::string sleeper = read_text(out);
     ASSERT_FALSE(sleeper.empty());
-    EXPECT_FALSE(test::process_alive(std::stoi(sleeper)));
+    EXPECT_TRUE(test::process_ends(std::stoi(sleeper)));
 }
 
 class SearchPath : public ::testing::Test {
