@@ -10,13 +10,9 @@ namespace {
 
 // decide-policy does not say whether a navigation is a frame's, and a
 // web-process extension would have to travel beside the one executable. So
-// every frame stops its own document before any of it runs and is left
-// empty; the top document is untouched.
-constexpr const char* frame_guard_script = R"js(if (window !== window.top) {
-  window.stop();
-  document.open();
-  document.close();
-})js";
+// every frame stops its own document before any of it is parsed; the top
+// document is untouched.
+constexpr const char* frame_guard_script = "if (window !== window.top) window.stop();";
 
 WebRequestRule rule_of(gpointer data) { return *static_cast<WebRequestRule*>(data); }
 

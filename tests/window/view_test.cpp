@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -378,6 +383,172 @@ TEST_F(Window, FixedSizeDressedWindowIsCentredOnTheScreen) {
     const platform::Rect frame = platform::os().window_frame(engine.window());
     EXPECT_EQ(frame.width, 880);
     EXPECT_EQ(frame.height, 580);
+}
+
+// A web server on 127.0.0.1 that answers every request with a page that
+// reports "arrived": what a navigation would reach if it were let through.
+class LocalWebServer {
+public:
+    LocalWebServer() {
+        socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (socket_ < 0 || ::bind(socket_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            ::listen(socket_, 8) != 0 ||
+            ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            throw std::runtime_error("no local web server");
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~LocalWebServer() {
+        stop_ = true;
+        thread_.join();
+        ::close(socket_);
+    }
+
+    std::string uri() const { return "http://127.0.0.1:" + std::to_string(port_) + "/elsewhere"; }
+
+private:
+    void serve() {
+        const std::string body = "<script>report('arrived')</script>";
+        const std::string answer = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                                   std::to_string(body.size()) + "\r\n\r\n" + body;
+        while (!stop_) {
+            pollfd waiting{socket_, POLLIN, 0};
+            if (::poll(&waiting, 1, 100) <= 0) continue;
+            const int client = ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0) continue;
+            char request[4096];
+            [[maybe_unused]] const ssize_t ignored_read = ::read(client, request, sizeof request);
+            [[maybe_unused]] const ssize_t ignored_write = ::write(client, answer.data(), answer.size());
+            ::close(client);
+        }
+    }
+
+    int socket_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// ---- The lock-down ----------------------------------------------------------
+// The pages here carry no content security policy of their own, so whatever
+// they are refused, the lock-down refused.
+
+class LockedWindow : public Window {
+protected:
+    LockedWindow() {
+        lock_down(engine.web_view());
+        dir = std::filesystem::temp_directory_path() /
+              ("vellumo-lockdown-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir);
+        std::ofstream(dir / "elsewhere.html") << "<script>report('arrived')</script>";
+    }
+    ~LockedWindow() override { std::filesystem::remove_all(dir); }
+
+    std::string file_uri() const { return "file://" + (dir / "elsewhere.html").string(); }
+
+    std::filesystem::path dir;
+};
+
+// A stopped data: frame keeps the window's load event from firing, so the page
+// waits a while for any frame to speak up instead.
+TEST_F(LockedWindow, FramesNeverRunContentOfTheirOwn) {
+    show(R"(<p id=main>main page</p>
+    <iframe srcdoc="<p>own text</p><script>parent.postMessage('srcdoc ran', '*')</script>"></iframe>
+    <iframe src="data:text/html,<p>own text</p><script>parent.postMessage('data ran', '*')</script>"></iframe>
+    <iframe src="about:blank"></iframe>
+    <iframe src="https://127.0.0.1:1/"></iframe>
+    <iframe src=")" + file_uri() + R"("></iframe>
+    <script>
+      const ran = [];
+      addEventListener('message', e => ran.push(e.data));
+      const inside = frame => {
+        try { return frame.contentDocument.documentElement.textContent; } catch (e) { return null; }
+      };
+      setTimeout(() => {
+        const frames = [...document.querySelectorAll('iframe')];
+        report({ran, main: document.getElementById('main').textContent,
+                srcdoc: inside(frames[0]), blank: inside(frames[2])});
+      }, 1500);
+    </script>)");
+    ASSERT_TRUE(await_reports(1));
+    EXPECT_EQ(reports[0], json::parse(R"({"ran": [], "main": "main page", "srcdoc": "", "blank": ""})"));
+}
+
+TEST_F(LockedWindow, NavigationsAwayFromThePageAreRefused) {
+    LocalWebServer server;
+    const std::vector<std::string> targets = {
+        server.uri(), "https://127.0.0.1:1/", file_uri(),
+        "data:image/svg+xml,<svg xmlns='http://www.w3.org/2000/svg'/>"};
+    for (const std::string& target : targets) {
+        reports.clear();
+        show("<script>setTimeout(() => report('stayed'), 1000); location.href = " +
+             json(target).dump() + ";</script>");
+        ASSERT_TRUE(await_reports(1)) << target;
+        EXPECT_EQ(reports[0], "stayed") << target;
+    }
+}
+
+// Clicks `button` (1 left, 3 right) at a point of the page, in CSS pixels.
+void click_page(const std::string& title, int x, int y, int button) {
+    const std::string id = shell("xdotool search --sync --onlyvisible --name '^" + title + "$' | head -1");
+    shell("xdotool mousemove --window " + id + " " + std::to_string(x) + " " + std::to_string(y) +
+          " click " + std::to_string(button));
+}
+
+int visible_windows() {
+    return std::stoi(shell("xdotool search --onlyvisible --name '' | wc -l"));
+}
+
+TEST_F(LockedWindow, ContextMenuIsRefused) {
+    engine.set_title("Context menu");
+    show(R"(<p style="font-size:40px">Text to press on</p><script>
+      addEventListener('contextmenu', () => report('contextmenu'));
+      report('shown');
+    </script>)");
+    ASSERT_TRUE(await_reports(1));
+    const int before = visible_windows();
+    ASSERT_TRUE(run_beside([&] { click_page("Context menu", 40, 40, 3); }));
+    ASSERT_TRUE(await_reports(2));
+    // A menu would be a window of its own; give it time to show.
+    ASSERT_TRUE(run_beside([] { std::this_thread::sleep_for(1s); }));
+    EXPECT_EQ(visible_windows(), before);
+}
+
+TEST_F(LockedWindow, NewWindowsAreRefused) {
+    engine.set_title("New windows");
+    show(R"html(<button style="position:fixed;left:0;top:0;width:200px;height:100px"
+      onclick="report(['gesture', window.open('data:text/html,<p>new</p>') === null])">open</button>
+    <a style="position:fixed;left:0;top:150px;font-size:40px" target=_blank
+      href="data:text/html,<p>new</p>" onclick="report('link')">link</a>
+    <script>report(['no gesture', window.open('data:text/html,<p>new</p>') === null])</script>)html");
+    ASSERT_TRUE(await_reports(1));
+    const int before = visible_windows();
+    ASSERT_TRUE(run_beside([&] { click_page("New windows", 100, 50, 1); }));
+    ASSERT_TRUE(await_reports(2));
+    ASSERT_TRUE(run_beside([&] { click_page("New windows", 20, 170, 1); }));
+    ASSERT_TRUE(await_reports(3));
+    ASSERT_TRUE(run_beside([] { std::this_thread::sleep_for(1s); }));
+    EXPECT_EQ(visible_windows(), before);
+    EXPECT_EQ(reports, (std::vector<json>{json::array({"no gesture", true}),
+                                          json::array({"gesture", true}), "link"}));
+}
+
+// The page's origin is opaque, so WebKit turns most requests down before it
+// asks; the lock-down's own answer stands behind that.
+TEST_F(LockedWindow, PermissionRequestsAreDenied) {
+    show(R"(<script>
+      Promise.all([
+        Notification.requestPermission(),
+        new Promise(done => navigator.geolocation.getCurrentPosition(
+          () => done('granted'), error => done(error.code === error.PERMISSION_DENIED ? 'denied' : 'failed'))),
+      ]).then(report);
+    </script>)");
+    ASSERT_TRUE(await_reports(1));
+    EXPECT_EQ(reports[0], json::array({"denied", "denied"}));
 }
 
 }  // namespace
