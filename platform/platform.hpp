@@ -28,6 +28,19 @@ enum class KnownFolder { LocalAppData, RoamingAppData, Programs };
 // that another process had already created; or none at all.
 enum class InstanceMutex { created, already_exists, unavailable };
 
+// A rectangle in screen coordinates.
+struct Rect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// What a locked-down web view asks before it acts on a request.
+enum class WebRequest { navigation, frame_navigation, new_window, permission };
+// True lets the request go on. `uri` is the target; empty for a permission.
+using WebRequestRule = bool (*)(WebRequest request, std::string_view uri) noexcept;
+
 // Text transcoding and path text. Plain functions: they never fail and have
 // nothing to replace in a test.
 std::string utf16_to_utf8(std::u16string_view text);   // invalid -> U+FFFD
@@ -180,6 +193,21 @@ public:
     // Shows an error message with `caption` and no owner window, and returns
     // when the user has closed it (MessageBoxW with MB_ICONERROR).
     virtual void show_error_message(const std::string& text, const std::string& caption);
+
+    // ---- The window and its web view ---------------------------------------
+    // The handles are the view engine's (view::Engine::window and web_view).
+    // Nothing here fails in a way that anyone looks at.
+
+    // Frameless and dark.
+    virtual void dress_window(void* window);
+    // The window's outer rectangle.
+    virtual Rect window_frame(void* window);
+    // The work area of the window's monitor; all zeros when it is not known.
+    virtual Rect work_area(void* window);
+    virtual void move_window(void* window, int x, int y);
+    // Developer tools, context menu and zoom off; every navigation, frame,
+    // new window and permission request goes by `allowed`.
+    virtual void lock_down_web_view(void* web_view, WebRequestRule allowed);
 };
 
 // The System in force: the real one, or the one a ScopedSystem installed.

@@ -1,0 +1,47 @@
+// The window's dress and place on GTK 3: the stand-ins for the window style
+// bits, the frame attributes, the monitor's work area and SetWindowPos.
+#include "platform/platform.hpp"
+
+#include <gtk/gtk.h>
+
+namespace vellumo::platform {
+
+void System::dress_window(void* handle) {
+    GtkWidget* window = GTK_WIDGET(handle);
+    gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
+    g_object_set(gtk_widget_get_settings(window), "gtk-application-prefer-dark-theme", TRUE,
+                 nullptr);
+}
+
+Rect System::window_frame(void* handle) {
+    GtkWidget* window = GTK_WIDGET(handle);
+    Rect frame;
+    if (GdkWindow* shown = gtk_widget_get_mapped(window) ? gtk_widget_get_window(window) : nullptr) {
+        GdkRectangle extents;
+        gdk_window_get_frame_extents(shown, &extents);
+        return {extents.x, extents.y, extents.width, extents.height};
+    }
+    // Not on screen yet: the place and size it will ask for.
+    gtk_window_get_position(GTK_WINDOW(window), &frame.x, &frame.y);
+    GtkRequisition size;
+    gtk_widget_get_preferred_size(window, nullptr, &size);
+    frame.width = size.width;
+    frame.height = size.height;
+    return frame;
+}
+
+Rect System::work_area(void* handle) {
+    GtkWidget* window = GTK_WIDGET(handle);
+    gtk_widget_realize(window);  // the monitor is found from the window's surface
+    GdkDisplay* display = gtk_widget_get_display(window);
+    GdkMonitor* monitor = gdk_display_get_monitor_at_window(display, gtk_widget_get_window(window));
+    if (!monitor) monitor = gdk_display_get_primary_monitor(display);
+    if (!monitor) return {};
+    GdkRectangle area;
+    gdk_monitor_get_workarea(monitor, &area);
+    return {area.x, area.y, area.width, area.height};
+}
+
+void System::move_window(void* handle, int x, int y) { gtk_window_move(GTK_WINDOW(handle), x, y); }
+
+}  // namespace vellumo::platform
