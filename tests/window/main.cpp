@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
     ::setenv("XDG_RUNTIME_DIR", (home / "runtime").c_str(), 1);
     ::setenv("XDG_CONFIG_DIRS", (home / "config-dirs").c_str(), 1);
     ::setenv("XDG_DATA_DIRS", "/usr/local/share:/usr/share", 1);
+    ::setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
 
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
