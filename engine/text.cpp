@@ -1,5 +1,7 @@
 #include "engine/text.hpp"
 
+#include <algorithm>
+
 #include "platform/platform.hpp"
 
 namespace vellumo {
@@ -14,9 +16,9 @@ std::u16string to_wide(const std::string& utf8) {
     return platform::utf8_to_utf16(utf8);
 }
 
-std::string path_utf8(const std::filesystem::path& path) {
-    return to_utf8(platform::path_to_wide(path));
-}
+std::string path_utf8(const std::filesystem::path& path) { return to_utf8(path_wide(path)); }
+
+std::u16string path_wide(const std::filesystem::path& path) { return platform::path_to_wide(path); }
 
 std::filesystem::path path_from_wide(const std::u16string& wide) {
     return platform::path_from_wide(wide);
@@ -24,6 +26,13 @@ std::filesystem::path path_from_wide(const std::u16string& wide) {
 
 std::filesystem::path path_from_utf8(const std::string& utf8) {
     return platform::path_from_wide(to_wide(utf8));
+}
+
+bool equals_ignoring_case(std::u16string_view a, std::u16string_view b) {
+    const auto lower = [](char16_t c) {
+        return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
+    };
+    return std::ranges::equal(a, b, {}, lower, lower);
 }
 
 std::string load_rcdata_resource(unsigned id) { return platform::os().rcdata_resource(id); }

@@ -5,16 +5,23 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace vellumo {
 
 std::string to_utf8(const std::u16string& wide);
 std::u16string to_wide(const std::string& utf8);
 
-// A path's text for messages and JSON, and a path from UTF-16 text.
+// A path's text for messages and JSON, its UTF-16 text for the registry, and
+// a path from UTF-16 or UTF-8 text.
 std::string path_utf8(const std::filesystem::path& path);
+std::u16string path_wide(const std::filesystem::path& path);
 std::filesystem::path path_from_wide(const std::u16string& wide);
 std::filesystem::path path_from_utf8(const std::string& utf8);
+
+// Whether two texts are equal with the letters A to Z matched in either case,
+// as _wcsicmp compares in the "C" locale the program keeps.
+bool equals_ignoring_case(std::u16string_view a, std::u16string_view b);
 
 // Bytes of raw-data resource `id` (101 the page, 102 the payload pack); empty
 // when there is none.

@@ -8,12 +8,25 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vellumo::platform {
 
 using Sha256Digest = std::array<std::uint8_t, 32>;
+
+// The two registry hives the setup uses.
+enum class RegistryRoot { current_user, local_machine };
+// Registry value types, with the registry's own numbers.
+enum class RegistryType : std::uint32_t { string = 1, dword = 4 };
+// The known folders the setup uses, named as Windows names them.
+enum class KnownFolder { LocalAppData, RoamingAppData, Programs };
+// What creating the single-instance mutex gave: the mutex, owned; a mutex
+// that another process had already created; or none at all.
+enum class InstanceMutex { created, already_exists, unavailable };
 
 // A rectangle in screen coordinates.
 struct Rect {
@@ -34,6 +47,19 @@ std::string utf16_to_utf8(std::u16string_view text);   // invalid -> U+FFFD
 std::u16string utf8_to_utf16(std::string_view text);   // invalid -> U+FFFD
 std::u16string path_to_wide(const std::filesystem::path& path);
 std::filesystem::path path_from_wide(std::u16string_view text);
+
+// Splits a command line into arguments by the rules of CommandLineToArgvW:
+// the first argument (the program) ends at the next space or tab, or, when it
+// starts with a double quote, at the next double quote, with no escapes; in
+// the others 2n backslashes before a double quote give n backslashes and the
+// quote opens or closes a quoted part, 2n+1 give n backslashes and a literal
+// quote, and a quote right after the one that closed a quoted part is
+// literal. The text ends at its first null unit; an empty text gives no
+// arguments (CommandLineToArgvW would return the running program).
+std::vector<std::u16string> split_command_line(std::u16string_view command_line);
+
+// The Program Files folder to use when "ProgramW6432" is not set.
+std::u16string program_files_fallback();
 
 // The operations that can fail. Each is virtual so that a test can derive
 // from System, override one operation and install the result with
@@ -58,6 +84,115 @@ public:
                                  std::size_t& written);
     // SHA-256 of a byte range; false when the hash call fails.
     virtual bool sha256(const std::uint8_t* data, std::size_t size, Sha256Digest& digest);
+
+    // ---- Registry -----------------------------------------------------------
+    // Key paths are relative to the root, components separated by '\', with no
+    // leading backslash; the empty path is the root itself. Key and value
+    // names compare without regard to letter case and keep the case they were
+    // created with. An empty value name is the key's default value.
+
+    // Opens `key`, creating it and any missing parent, and sets one value of
+    // `type` to `data`. False when the key cannot be opened or created.
+    virtual bool registry_set_value(RegistryRoot root, std::u16string_view key,
+                                    std::u16string_view name, RegistryType type,
+                                    std::span<const std::uint8_t> data);
+    // Removes the values and every sub-key of `key` (RegDeleteTreeW).
+    virtual bool registry_delete_tree(RegistryRoot root, std::u16string_view key);
+    // Removes `key` itself when it has no sub-keys left (RegDeleteKeyW).
+    virtual bool registry_delete_key(RegistryRoot root, std::u16string_view key);
+    // Reads a string value through a buffer of `buffer_bytes` bytes, as
+    // RegGetValueW restricted to REG_SZ does: false for a missing key or
+    // value, a value of another type, or a text (with its terminator) that
+    // does not fit. `value` is the text up to its first null unit.
+    virtual bool registry_get_string(RegistryRoot root, std::u16string_view key,
+                                     std::u16string_view name, std::size_t buffer_bytes,
+                                     std::u16string& value);
+    // Whether `key` can be opened for reading (RegOpenKeyExW).
+    virtual bool registry_key_exists(RegistryRoot root, std::u16string_view key);
+    // The name of sub-key `index` of `key` in the registry's stable order, as
+    // RegEnumKeyExW with a name buffer of `name_capacity` units (the
+    // terminator included). False when there is no such sub-key, the name does
+    // not fit, or the key cannot be read.
+    virtual bool registry_enum_subkey(RegistryRoot root, std::u16string_view key,
+                                      std::uint32_t index, std::size_t name_capacity,
+                                      std::u16string& name);
+
+    // ---- Known folders and environment --------------------------------------
+
+    // Full path of a known folder, created first when it does not exist yet
+    // (SHGetKnownFolderPath with KF_FLAG_CREATE). Empty when it cannot be
+    // resolved or created.
+    virtual std::filesystem::path known_folder_path(KnownFolder folder);
+
+    // The value of environment variable `name`; nullopt when it is not set.
+    virtual std::optional<std::u16string> environment_variable(std::u16string_view name);
+
+    // ---- Files ---------------------------------------------------------------
+
+    // Moves `from` to `to` in one step, replacing an existing `to`, and
+    // returns once the move is on disk (MoveFileExW with
+    // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH).
+    virtual bool move_file_replacing(const std::filesystem::path& from,
+                                     const std::filesystem::path& to);
+    // Moves `from` to `to`, failing when `to` exists (MoveFileExW without
+    // MOVEFILE_REPLACE_EXISTING); with `write_through`, returns once the move
+    // is on disk.
+    virtual bool move_file_no_overwrite(const std::filesystem::path& from,
+                                        const std::filesystem::path& to, bool write_through);
+    // Milliseconds since the system started (GetTickCount64).
+    virtual std::uint64_t tick_count_ms();
+
+    // ---- Processes -----------------------------------------------------------
+
+    // Starts `application` (used as given: no search) with `command_line`,
+    // without a window, with the caller's environment and current folder and
+    // no inherited handles, and waits up to `timeout_ms`. The exit code; -1
+    // when it could not start, did not exit by itself (killed, crashed), or
+    // ran out of time, in which case it has been killed and nothing is left
+    // running or waiting to be reaped.
+    virtual int run_hidden(std::u16string_view application, std::u16string_view command_line,
+                           std::uint32_t timeout_ms);
+    // The first existing file named `file_name` in the absolute folders of the
+    // executable search path, in order; never the current folder nor the
+    // program's own. Empty when there is none.
+    virtual std::filesystem::path search_path(std::u16string_view file_name);
+    // The executable file names (without folder) of the running processes;
+    // nullopt when the list cannot be taken.
+    virtual std::optional<std::vector<std::u16string>> running_process_names();
+
+    // ---- Start-up ------------------------------------------------------------
+
+    // Puts the calling thread into a single-threaded COM apartment for good
+    // (CoInitializeEx); the result is not examined. Nothing to do on Linux.
+    virtual void enter_com_apartment();
+    // The process's own arguments, the program path first (the command line
+    // split by CommandLineToArgvW); empty when the line cannot be split.
+    virtual std::vector<std::u16string> command_line_arguments();
+    // The value of environment variable `name` as a path, unchanged; empty
+    // when the variable is unset or empty.
+    virtual std::filesystem::path environment_path(std::u16string_view name);
+    // Creates the named mutex, owned by this process until it ends or calls
+    // release_instance_mutex (CreateMutexW). At most one per process.
+    virtual InstanceMutex create_instance_mutex(std::u16string_view name);
+    // Gives up the mutex created above (ReleaseMutex, CloseHandle); nothing
+    // when none is held.
+    virtual void release_instance_mutex();
+    virtual std::uint32_t current_process_id();
+    // The folder for the temporary uninstaller copy, private to the user;
+    // empty when there is none that is safe to use.
+    virtual std::filesystem::path temporary_folder();
+    // Starts `program` with `command_line` (its first argument the program's
+    // quoted path) and does not wait for it (CreateProcessW without
+    // inherited handles). False when it could not be started.
+    virtual bool start_process(const std::filesystem::path& program,
+                               std::u16string_view command_line);
+    // Starts a hidden command that waits about two seconds and then deletes
+    // `file`, so that it can be the running executable. False when the
+    // command could not be started.
+    virtual bool start_delayed_delete(const std::filesystem::path& file);
+    // Shows an error message with `caption` and no owner window, and returns
+    // when the user has closed it (MessageBoxW with MB_ICONERROR).
+    virtual void show_error_message(const std::string& text, const std::string& caption);
 
     // ---- The window and its web view ---------------------------------------
     // The handles are the view engine's (view::Engine::window and web_view).

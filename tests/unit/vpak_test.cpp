@@ -120,6 +120,10 @@ TEST_F(Vpak, RefusesWhatTheReaderWouldRefuse) {
     write("a", "1");
     write("bad:name", "1");
     write(std::string(201, 'n'), "1");
+    {
+        std::ofstream(dir / "in" / "huge", std::ios::binary);
+        fs::resize_file(dir / "in" / "huge", 0x20000001);  // sparse: costs no disk
+    }
     std::string many;
     for (int i = 0; i < 65; ++i) many += "a ";
     struct Case {
@@ -133,6 +137,7 @@ TEST_F(Vpak, RefusesWhatTheReaderWouldRefuse) {
         {"bad name byte", "'bad:name'", "may hold only"},
         {"name too long", std::string(201, 'n'), "1 to 200 bytes"},
         {"65 entries", many, "1 to 64 entries"},
+        {"file over 512 MiB", "a huge", "larger than 512 MiB"},
     };
     for (const auto& c : cases) {
         fs::remove(dir / "out.vpak");

@@ -1,0 +1,109 @@
+#include "engine/install.hpp"
+
+#include <system_error>
+
+#include "engine/detection.hpp"
+#include "engine/install_record.hpp"
+#include "engine/locations.hpp"
+#include "engine/payload.hpp"
+#include "engine/product_info.hpp"
+#include "engine/replace.hpp"
+#include "engine/text.hpp"
+
+namespace vellumo {
+namespace fs = std::filesystem;
+
+namespace {
+
+// Creates the install folder; false (with the message in result.error) when it
+// cannot be made or something else stands at its place.
+bool prepare_install_folder(const fs::path& folder, JobResult& result) {
+    std::error_code created;
+    fs::create_directories(folder, created);
+    std::error_code ignored;
+    if (created || !fs::is_directory(fs::status(folder, ignored))) {
+        result.error = "Could not create " + path_utf8(folder) + ".";
+        return false;
+    }
+    return true;
+}
+
+// An earlier installer of the product left these two in the install folder.
+void remove_earlier_installer(const fs::path& folder) {
+    std::error_code ignored;
+    fs::remove(folder / "unins000.exe", ignored);
+    fs::remove(folder / "unins000.dat", ignored);
+}
+
+// Copies the running setup into the install folder as its uninstaller, unless
+// it already is that file.
+void copy_setup_as_uninstaller(const fs::path& folder) {
+    const fs::path target = folder / "uninstall.exe";
+    const fs::path self = current_exe_path();
+    if (self == target) return;
+    std::error_code ignored;
+    fs::copy_file(self, target, fs::copy_options::overwrite_existing, ignored);
+}
+
+}  // namespace
+
+bool install_payload_file(const std::string& name, const fs::path& destination,
+                          JobResult& result) {
+    const std::vector<std::uint8_t>& bytes = payload_files.at(name);
+    std::string error;
+    if (!write_file_replacing(destination, bytes, error)) {
+        result.error = error;
+        return false;
+    }
+    result.manifest["files"].push_back(path_utf8(destination));
+    return true;
+}
+
+JobResult run_install(const ProgressFn& progress) {
+    JobResult result;
+    result.manifest["files"] = nlohmann::json::array();
+    result.manifest["registry"] = nlohmann::json::array();
+    result.manifest["shortcuts"] = nlohmann::json::array();
+
+    progress(4, "Checking the installer");
+    if (!load_payload(result.error)) return result;
+
+    const fs::path folder = install_dir();
+    if (!prepare_install_folder(folder, result)) return result;
+    remove_leftovers(folder);
+
+    const bool resolve_found = detect_resolve();
+    const bool python_found = detect_python();
+
+    progress(18, "Installing the Vellumo window");
+    if (!install_payload_file("VellumoCompanion.exe", folder / "VellumoCompanion.exe", result))
+        return result;
+
+    progress(40, "Adding Vellumo to Resolve's Scripts menu");
+    if (!install_payload_file("Vellumo.py", resolve_scripts_dir() / "Vellumo.py", result))
+        return result;
+
+    progress(58, "Adding the setup guide");
+    if (!install_payload_file("SETUP.md", folder / "SETUP.md", result)) return result;
+
+    remove_earlier_installer(folder);
+
+    if (!python_found) result.notes.push_back("python");
+    if (!resolve_found) result.notes.push_back("no-resolve");
+    if (is_process_running(u"Resolve.exe")) result.notes.push_back("restart-resolve");
+
+    progress(82, "Registering with Windows");
+    copy_setup_as_uninstaller(folder);
+    write_uninstall_entry(folder);
+    complete_manifest(result.manifest);
+    if (!write_install_manifest(folder, result.manifest)) {
+        result.error = "Could not finish registering the installation.";
+        return result;
+    }
+
+    progress(100, "Done");
+    result.ok = true;
+    return result;
+}
+
+}  // namespace vellumo

@@ -1,0 +1,157 @@
+#include "engine/uninstall.hpp"
+
+#include <system_error>
+#include <vector>
+
+#include "engine/detection.hpp"
+#include "engine/install_record.hpp"
+#include "engine/locations.hpp"
+#include "engine/product_info.hpp"
+#include "engine/registry.hpp"
+#include "engine/replace.hpp"
+#include "engine/text.hpp"
+
+namespace vellumo {
+namespace fs = std::filesystem;
+
+namespace {
+
+using platform::KnownFolder;
+
+fs::path roaming_root() { return known_folder(KnownFolder::RoamingAppData, sandbox_roaming_folder); }
+fs::path start_menu_root() { return known_folder(KnownFolder::Programs, sandbox_start_menu_folder); }
+fs::path local_stop_folder() { return known_folder(KnownFolder::LocalAppData, sandbox_local_folder); }
+
+bool is_dot_component(const fs::path::string_type& component) {
+    const auto dot = fs::path::value_type('.');
+    return (component.size() == 1 && component[0] == dot) ||
+           (component.size() == 2 && component[0] == dot && component[1] == dot);
+}
+
+// "Close VellumoCompanion first, then try again." for a blocking program.
+std::string refusal_message(const std::u16string& process) {
+    const std::u16string stem =
+        process.size() < 4 ? process : process.substr(0, process.size() - 4);
+    return "Close " + to_utf8(stem) + " first, then try again.";
+}
+
+// The recorded files, or the default list when install.json names none.
+std::vector<fs::path> removal_list(const nlohmann::json& manifest, const fs::path& install_folder) {
+    std::vector<fs::path> list;
+    const auto files = manifest.find("files");
+    if (files != manifest.end() && files->is_array()) {
+        for (const nlohmann::json& file : *files)
+            if (file.is_string()) list.push_back(path_from_utf8(file.get<std::string>()));
+    }
+    if (list.empty()) {
+        list = {install_folder / "VellumoCompanion.exe", install_folder / "SETUP.md",
+                resolve_scripts_dir() / "Vellumo.py"};
+    }
+    return list;
+}
+
+void remove_recorded_file(const fs::path& file, const fs::path& install_folder) {
+    std::error_code ignored;
+    if (lies_under_root(file, install_folder)) {
+        fs::remove(file, ignored);
+        remove_empty_dirs_upward(file.parent_path(), install_folder);
+    } else if (lies_under_root(file, roaming_root()) || lies_under_root(file, start_menu_root())) {
+        fs::remove(file, ignored);
+    }
+}
+
+// Recorded shortcuts go only from the Start menu: a planted install.json must
+// not reach shortcuts elsewhere.
+void remove_recorded_shortcuts(const nlohmann::json& manifest) {
+    const auto shortcuts = manifest.find("shortcuts");
+    if (shortcuts == manifest.end() || !shortcuts->is_array()) return;
+    for (const nlohmann::json& shortcut : *shortcuts) {
+        if (!shortcut.is_string()) continue;
+        const fs::path path = path_from_utf8(shortcut.get<std::string>());
+        std::error_code ignored;
+        if (path.extension() == ".lnk" && lies_under_root(path, start_menu_root()))
+            fs::remove(path, ignored);
+    }
+}
+
+void remove_settings() {
+    const fs::path roaming = roaming_root();
+    const fs::path settings = roaming / "Vellumo";
+    std::error_code ignored;
+    fs::remove(settings / "resolve.json", ignored);
+    fs::remove(settings / "companion.txt", ignored);
+    remove_empty_dirs_upward(settings, roaming);
+}
+
+void remove_setup_files(const fs::path& install_folder) {
+    std::error_code ignored;
+    fs::remove(install_folder / "install.json", ignored);
+    fs::remove(install_folder / "uninstall.exe", ignored);
+}
+
+}  // namespace
+
+bool lies_under_root(const fs::path& path, const fs::path& root) {
+    using string = fs::path::string_type;
+    const string prefix = root.native() + fs::path::preferred_separator;
+    const string& text = path.native();
+    if (text.compare(0, prefix.size(), prefix) != 0) return false;
+    // Below the prefix no "." or ".." component may lead back out of the root.
+    const string separators{fs::path::value_type('/'), fs::path::preferred_separator};
+    for (std::size_t start = prefix.size(); start <= text.size();) {
+        std::size_t end = text.find_first_of(separators, start);
+        if (end == string::npos) end = text.size();
+        if (is_dot_component(text.substr(start, end - start))) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+void remove_empty_dirs_upward(fs::path folder, const fs::path& stop) {
+    while (!folder.empty()) {
+        if (folder == stop) return;
+        std::error_code error;
+        if (!fs::is_directory(fs::status(folder, error)) || error) return;
+        const bool empty = fs::is_empty(folder, error);
+        if (error || !empty) return;
+        std::error_code ignored;
+        fs::remove(folder, ignored);
+        fs::path parent = folder.parent_path();
+        if (parent == folder) return;  // a file-system root
+        folder = std::move(parent);
+    }
+}
+
+JobResult run_uninstall(const ProgressFn& progress) {
+    JobResult result;
+    for (const std::u16string& process : product_info.blocking_processes) {
+        if (is_process_running(process)) {
+            result.error = refusal_message(process);
+            return result;
+        }
+    }
+
+    progress(10, "Reading what was installed");
+    const nlohmann::json manifest = load_install_manifest();
+    const fs::path install_folder = install_dir();
+
+    progress(45, "Removing files");
+    for (const fs::path& file : removal_list(manifest, install_folder))
+        remove_recorded_file(file, install_folder);
+
+    progress(65, "Removing shortcuts");
+    remove_recorded_shortcuts(manifest);
+
+    progress(80, "Removing settings");
+    remove_settings();
+    reg_delete_key_tree(uninstall_key_path());
+    remove_setup_files(install_folder);
+    remove_leftovers(install_folder);
+    remove_empty_dirs_upward(install_folder, local_stop_folder());
+
+    progress(100, "Done");
+    result.ok = true;
+    return result;
+}
+
+}  // namespace vellumo

@@ -1,0 +1,184 @@
+// What the start-up modes need from Linux: the arguments, the environment,
+// the single-instance lock, the user's private folder, detached processes and
+// the self-deletion.
+//
+// The private folder holds the lock files and the temporary uninstaller. It
+// is $XDG_RUNTIME_DIR when that is absolute, owned by the user and mode 0700;
+// otherwise vellumo-<uid> in the temporary folder, created 0700 and checked
+// before each use, since a shared /tmp lets anyone plant a name there first.
+#include "platform/platform.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+extern "C" char** environ;
+
+namespace vellumo::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder that only this user can reach: a real directory (not a link),
+// owned by the user, with no permission for anyone else.
+bool is_private_folder(const fs::path& folder) {
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0) return false;
+    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 07777) == 0700;
+}
+
+fs::path private_folder() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
+        const fs::path folder = runtime;
+        if (folder.is_absolute() && is_private_folder(folder)) return folder;
+    }
+    std::error_code error;
+    const fs::path temp = fs::temp_directory_path(error);
+    if (error || !temp.is_absolute()) return {};
+    const fs::path folder = temp / ("vellumo-" + std::to_string(::geteuid()));
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    return is_private_folder(folder) ? folder : fs::path();
+}
+
+// A file name for a mutex name: letters, digits, '-' and '.' stay, every
+// other byte of its UTF-8 text becomes '_' and two hex digits, so that two
+// names never share a file. The "Local\" namespace is the folder itself.
+std::string lock_file_name(std::u16string_view mutex_name) {
+    constexpr std::u16string_view local_namespace = u"Local\\";
+    if (mutex_name.starts_with(local_namespace)) mutex_name.remove_prefix(local_namespace.size());
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string name;
+    for (const char c : utf16_to_utf8(mutex_name)) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+                           (byte >= '0' && byte <= '9') || byte == '-' || byte == '.';
+        if (plain) {
+            name += c;
+        } else {
+            name += '_';
+            name += hex[byte >> 4];
+            name += hex[byte & 0x0F];
+        }
+    }
+    return name + ".lock";
+}
+
+// The descriptor whose lock is the mutex; -1 while none is held.
+int instance_lock_fd = -1;
+
+// Starts `arguments` as a process of its own session that takes nothing from
+// us but the environment and the current folder: standard streams on
+// /dev/null, no other descriptor, default signal handling. It is not waited
+// for: init reaps it once this process has ended.
+bool spawn_detached(const fs::path& program, const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    if (::posix_spawn_file_actions_init(&actions) != 0) return false;
+    if (::posix_spawnattr_init(&attributes) != 0) {
+        ::posix_spawn_file_actions_destroy(&actions);
+        return false;
+    }
+    bool ready = true;
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+        ready = ready && ::posix_spawn_file_actions_addopen(&actions, stream, "/dev/null",
+                                                             stream == STDIN_FILENO ? O_RDONLY
+                                                                                    : O_WRONLY,
+                                                             0) == 0;
+    ready = ready && ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0;
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    ready = ready && ::posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
+            ::posix_spawnattr_setsigdefault(&attributes, &all) == 0 &&
+            ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK |
+                                                        POSIX_SPAWN_SETSIGDEF) == 0;
+    pid_t child = -1;
+    const bool started =
+        ready && ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(),
+                               environ) == 0;
+    ::posix_spawnattr_destroy(&attributes);
+    ::posix_spawn_file_actions_destroy(&actions);
+    return started;
+}
+
+}  // namespace
+
+void System::enter_com_apartment() {}
+
+std::vector<std::u16string> System::command_line_arguments() {
+    // The process's own argv, as the kernel keeps it: each argument ends in a
+    // null byte, so an empty argument is kept too.
+    std::ifstream file("/proc/self/cmdline", std::ios::binary);
+    if (!file) return {};
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    std::vector<std::u16string> arguments;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\0', start);
+        if (end == std::string::npos) end = text.size();
+        arguments.push_back(utf8_to_utf16(std::string_view(text).substr(start, end - start)));
+        start = end + 1;
+    }
+    return arguments;
+}
+
+fs::path System::environment_path(std::u16string_view name) {
+    const char* value = std::getenv(utf16_to_utf8(name).c_str());
+    return value ? fs::path(value) : fs::path();
+}
+
+InstanceMutex System::create_instance_mutex(std::u16string_view name) {
+    if (instance_lock_fd >= 0) return InstanceMutex::created;
+    const fs::path folder = private_folder();
+    if (folder.empty()) return InstanceMutex::unavailable;
+    const fs::path file = folder / lock_file_name(name);
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return InstanceMutex::unavailable;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        instance_lock_fd = fd;
+        return InstanceMutex::created;
+    }
+    const bool held_elsewhere = errno == EWOULDBLOCK;
+    ::close(fd);
+    return held_elsewhere ? InstanceMutex::already_exists : InstanceMutex::unavailable;
+}
+
+void System::release_instance_mutex() {
+    if (instance_lock_fd < 0) return;
+    ::close(instance_lock_fd);  // the lock goes with the last descriptor
+    instance_lock_fd = -1;
+}
+
+std::uint32_t System::current_process_id() { return static_cast<std::uint32_t>(::getpid()); }
+
+fs::path System::temporary_folder() { return private_folder(); }
+
+bool System::start_process(const fs::path& program, std::u16string_view command_line) {
+    std::vector<std::string> arguments;
+    for (const std::u16string& argument : split_command_line(command_line))
+        arguments.push_back(utf16_to_utf8(argument));
+    if (arguments.empty()) arguments.push_back(program.string());
+    return spawn_detached(program, arguments);
+}
+
+bool System::start_delayed_delete(const fs::path& file) {
+    // The path is the script's argument, never part of its text: a Linux
+    // file name may hold quotes, '$' or backticks.
+    return spawn_detached("/bin/sh",
+                          {"sh", "-c", "sleep 2; exec rm -f -- \"$1\"", "sh", file.string()});
+}
+
+}  // namespace vellumo::platform

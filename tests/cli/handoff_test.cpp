@@ -1,0 +1,174 @@
+// The uninstall hand-off: started from the install folder, the program leaves
+// the uninstall to a temporary copy of itself and exits; otherwise (or when
+// the copy cannot be made or started) it uninstalls in its own process.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "app/startup.hpp"
+#include "cli/program.hpp"
+#include "engine/registry.hpp"
+#include "engine/text.hpp"
+#include "platform/platform.hpp"
+
+namespace vellumo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ProgramWorld;
+using test::read_text;
+using test::setup_program;
+
+TEST(HandOffProgram, CopyFromTheInstallFolderUninstallsAndGoes) {
+    ProgramWorld world;
+    ASSERT_EQ(world.run(setup_program(), {"--silent"}).exit_code, 0);
+    fs::remove(world.sandbox() / "result.json");
+    const fs::path original = world.install_folder() / "uninstall.exe";
+    fs::copy_file(setup_program(), original, fs::copy_options::overwrite_existing);
+
+    const test::Run run = world.run(original, {"--uninstall", "--silent"});
+    EXPECT_EQ(run.exit_code, 0);
+    // The copy deletes itself two seconds after its uninstall: it is there now.
+    const fs::path copy =
+        world.runtime() / ("VellumoUninstall-" + std::to_string(run.pid) + ".exe");
+    EXPECT_TRUE(fs::exists(copy));
+    EXPECT_FALSE(test::process_mentions(original.string()));  // no self-deletion here
+
+    EXPECT_TRUE(test::eventually([&] {
+        return read_text(world.sandbox() / "result.json") ==
+               "{\n  \"error\": \"\",\n  \"notes\": [],\n  \"ok\": true\n}";
+    }));
+    EXPECT_FALSE(fs::exists(world.install_folder()));
+    EXPECT_TRUE(test::eventually([&] { return !fs::exists(copy); }));
+}
+
+// The running executable, the copy's start and the mutex's release under a
+// test's control; everything else is the real system.
+class HandOffSystem : public platform::System {
+public:
+    fs::path exe;
+    std::optional<fs::path> temporary;
+    bool start_succeeds = true;
+    std::vector<std::string> calls;
+    fs::path started_program;
+    std::u16string started_line;
+
+    fs::path executable_path() override { return exe; }
+    fs::path temporary_folder() override {
+        return temporary ? *temporary : System::temporary_folder();
+    }
+    void release_instance_mutex() override {
+        calls.push_back("release");
+        System::release_instance_mutex();
+    }
+    bool start_process(const fs::path& program, std::u16string_view line) override {
+        calls.push_back("start");
+        started_program = program;
+        started_line = line;
+        return start_succeeds;
+    }
+};
+
+class HandOff : public testing::Test {
+protected:
+    void SetUp() override {
+        sandbox_root = world_.sandbox();
+        fs::create_directories(world_.install_folder());
+        system_.exe = world_.install_folder() / "uninstall.exe";
+        test::write_text(system_.exe, "#!/bin/sh\n");
+        fs::permissions(system_.exe, fs::perms(0755));
+        ASSERT_EQ(platform::os().create_instance_mutex(product_info.mutex_name),
+                  platform::InstanceMutex::created);
+    }
+    void TearDown() override {
+        platform::System().release_instance_mutex();
+        sandbox_root.clear();
+        silent_mode = false;
+    }
+
+    fs::path expected_copy() const {
+        return world_.runtime() / ("VellumoUninstall-" + std::to_string(::getpid()) + ".exe");
+    }
+
+    ProgramWorld world_;
+    HandOffSystem system_;
+    platform::ScopedSystem scoped_{system_};
+    bool mutex_held_ = true;
+};
+
+TEST_F(HandOff, StartsACopyAfterGivingUpTheMutex) {
+    for (const bool silent : {false, true}) {
+        silent_mode = silent;
+        system_.calls.clear();
+        mutex_held_ = true;
+        EXPECT_TRUE(hand_off_uninstall(mutex_held_));
+        EXPECT_FALSE(mutex_held_);
+        EXPECT_EQ(system_.calls, (std::vector<std::string>{"release", "start"}));
+        EXPECT_EQ(system_.started_program, expected_copy());
+        EXPECT_EQ(system_.started_line, u"\"" + path_wide(expected_copy()) +
+                                            u"\" --uninstall --cleanup" +
+                                            (silent ? u" --silent" : u""));
+        EXPECT_EQ(read_text(expected_copy()), "#!/bin/sh\n");
+        EXPECT_EQ(::access(expected_copy().c_str(), X_OK), 0);  // still a program
+    }
+    // Given up for real: the copy can take it.
+    EXPECT_EQ(platform::System().create_instance_mutex(product_info.mutex_name),
+              platform::InstanceMutex::created);
+}
+
+TEST_F(HandOff, NotFromTheInstallFolderKeepsTheJobAndTheMutex) {
+    system_.exe = world_.root() / "elsewhere" / "uninstall.exe";
+    fs::create_directories(system_.exe.parent_path());
+    fs::copy_file(world_.install_folder() / "uninstall.exe", system_.exe);
+    EXPECT_FALSE(hand_off_uninstall(mutex_held_));
+    EXPECT_TRUE(mutex_held_);
+    EXPECT_EQ(system_.calls, std::vector<std::string>{});
+    EXPECT_EQ(test::uninstaller_copies(world_.runtime()), std::vector<fs::path>{});
+}
+
+TEST_F(HandOff, NoInstallFolderMeansNoHandOff) {
+    fs::rename(world_.install_folder(), world_.root() / "moved");
+    system_.exe = world_.root() / "moved" / "uninstall.exe";
+    EXPECT_FALSE(hand_off_uninstall(mutex_held_));
+    EXPECT_TRUE(mutex_held_);
+}
+
+TEST_F(HandOff, CopyThatCannotBeMadeKeepsTheMutex) {
+    fs::create_directory(expected_copy());  // in the way
+    EXPECT_FALSE(hand_off_uninstall(mutex_held_));
+    EXPECT_TRUE(mutex_held_);
+    EXPECT_EQ(system_.calls, std::vector<std::string>{});
+}
+
+TEST_F(HandOff, NoPrivateFolderMeansNoHandOff) {
+    system_.temporary = fs::path();
+    EXPECT_FALSE(hand_off_uninstall(mutex_held_));
+    EXPECT_TRUE(mutex_held_);
+    EXPECT_EQ(system_.calls, std::vector<std::string>{});
+}
+
+TEST_F(HandOff, FolderThatCannotBeQuotedMeansNoHandOff) {
+    const fs::path folder = world_.root() / "run\"time";
+    fs::create_directory(folder);
+    system_.temporary = folder;
+    EXPECT_FALSE(hand_off_uninstall(mutex_held_));
+    EXPECT_TRUE(mutex_held_);
+    EXPECT_TRUE(fs::is_empty(folder));
+}
+
+TEST_F(HandOff, CopyThatCannotStartIsRemovedAndTheMutexStaysGiven) {
+    system_.start_succeeds = false;
+    EXPECT_FALSE(hand_off_uninstall(mutex_held_));
+    EXPECT_FALSE(mutex_held_);
+    EXPECT_EQ(system_.calls, (std::vector<std::string>{"release", "start"}));
+    EXPECT_FALSE(fs::exists(expected_copy()));
+}
+
+TEST(HandOffNames, CopyNameIsThePidInDecimal) {
+    EXPECT_EQ(uninstaller_copy_name(0), u"VellumoUninstall-0.exe");
+    EXPECT_EQ(uninstaller_copy_name(4012), u"VellumoUninstall-4012.exe");
+    EXPECT_EQ(uninstaller_copy_name(4294967295u), u"VellumoUninstall-4294967295.exe");
+}
+
+}  // namespace
+}  // namespace vellumo

@@ -1,0 +1,112 @@
+// --silent: the job in the program's own process, result.json, the registry
+// store, and the quiet exit while another instance runs.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/program.hpp"
+#include "engine/payload.hpp"
+#include "engine/registry.hpp"
+#include "platform/platform.hpp"
+
+namespace vellumo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ProgramWorld;
+using test::read_text;
+using test::setup_program;
+
+constexpr const char* installed_result = R"({
+  "error": "",
+  "notes": [
+    "python",
+    "no-resolve"
+  ],
+  "ok": true
+})";
+
+constexpr const char* uninstalled_result = R"({
+  "error": "",
+  "notes": [],
+  "ok": true
+})";
+
+// The Uninstall entry's display name as the setup sees it in `sandbox`
+// (read through the registry operations, with the program's environment).
+std::u16string uninstall_display_name(const fs::path& sandbox) {
+    const fs::path saved = sandbox_root;
+    sandbox_root = sandbox;
+    const std::u16string name =
+        reg_get_string(RegistryRoot::current_user,
+                       uninstall_key_prefix + product_info.uninstall_key_name, u"DisplayName");
+    sandbox_root = saved;
+    return name;
+}
+
+TEST(Silent, InstallThenUninstallInASandbox) {
+    ProgramWorld world;
+    const test::Run install = world.run(setup_program(), {"--silent"});
+    EXPECT_EQ(install.exit_code, 0);
+    EXPECT_EQ(read_text(world.sandbox() / "result.json"), installed_result);
+    EXPECT_TRUE(fs::exists(world.install_folder() / "install.json"));
+    EXPECT_TRUE(fs::exists(world.install_folder() / "uninstall.exe"));
+    EXPECT_EQ(uninstall_display_name(world.sandbox()), u"Vellumo for DaVinci Resolve");
+    // The registry store lies outside the sandbox, in the user's state folder.
+    EXPECT_TRUE(fs::exists(world.root() / "state" / "vellumo-setup" / "hkcu.sqlite3"));
+
+    const test::Run uninstall = world.run(setup_program(), {"--uninstall", "--silent"});
+    EXPECT_EQ(uninstall.exit_code, 0);
+    EXPECT_EQ(read_text(world.sandbox() / "result.json"), uninstalled_result);
+    EXPECT_FALSE(fs::exists(world.install_folder()));
+    EXPECT_EQ(uninstall_display_name(world.sandbox()), u"");
+    // Started outside the install folder: no copy was handed the job.
+    EXPECT_EQ(test::uninstaller_copies(world.runtime()), std::vector<fs::path>{});
+}
+
+TEST(Silent, FailedInstallExits1WithTheReason) {
+    ProgramWorld world;
+    const test::Run run = world.run(test::damaged_pack_program(), {"--silent"});
+    EXPECT_EQ(run.exit_code, 1);
+    const auto result = nlohmann::json::parse(read_text(world.sandbox() / "result.json").value());
+    EXPECT_EQ(result["ok"], false);
+    EXPECT_EQ(result["error"], damaged_installer_message());
+    EXPECT_EQ(result["notes"], nlohmann::json::array());
+}
+
+TEST(Silent, WithoutSandboxWritesNoResult) {
+    ProgramWorld world;
+    const test::Run run = world.run_as(setup_program(), {"--silent"}, std::nullopt);
+    EXPECT_EQ(run.exit_code, 0);
+    // Installed for the (hermetic) user instead.
+    EXPECT_TRUE(fs::exists(world.root() / "data" / "Programs" / "Vellumo for DaVinci Resolve" /
+                           "install.json"));
+    for (const auto& entry : fs::recursive_directory_iterator(world.root()))
+        EXPECT_NE(entry.path().filename(), "result.json") << entry.path();
+}
+
+TEST(Silent, UnwritableResultDoesNotChangeTheExitCode) {
+    ProgramWorld world;
+    fs::create_directory(world.sandbox() / "result.json");  // in the way
+    EXPECT_EQ(world.run(setup_program(), {"--silent"}).exit_code, 0);
+    EXPECT_TRUE(fs::exists(world.install_folder() / "install.json"));
+}
+
+TEST(Silent, SecondInstanceExitsAtOnceAndChangesNothing) {
+    ProgramWorld world;
+    ASSERT_EQ(platform::os().create_instance_mutex(product_info.mutex_name),
+              platform::InstanceMutex::created);
+    const test::Run install = world.run(setup_program(), {"--silent"});
+    const test::Run window = world.run(setup_program(), {});
+    platform::os().release_instance_mutex();
+
+    EXPECT_EQ(install.exit_code, 0);
+    EXPECT_EQ(window.exit_code, 0);
+    EXPECT_EQ(window.err, "");  // no failure message: the window was not tried
+    EXPECT_FALSE(fs::exists(world.sandbox() / "result.json"));
+    EXPECT_FALSE(fs::exists(world.sandbox() / "Local"));
+    EXPECT_EQ(uninstall_display_name(world.sandbox()), u"");
+}
+
+}  // namespace
+}  // namespace vellumo

@@ -1,0 +1,399 @@
+#include "engine/replace.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/text.hpp"
+#include "hermetic_env.hpp"
+#include "platform/platform.hpp"
+
+namespace vellumo {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Tree = std::map<std::string, std::string>;
+
+void write(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::uint8_t> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
+
+// Everything below `folder`, links not followed: relative path -> its content
+// ("<dir>" for a folder, "-> target" for a link).
+Tree tree_of(const fs::path& folder) {
+    Tree tree;
+    const fs::recursive_directory_iterator end;
+    for (auto it = fs::recursive_directory_iterator(folder); it != end; ++it) {
+        const std::string name = it->path().lexically_relative(folder).string();
+        if (it->is_symlink())
+            tree[name] = "-> " + fs::read_symlink(it->path()).string();
+        else if (it->is_directory())
+            tree[name] = "<dir>";
+        else
+            tree[name] = read(it->path());
+    }
+    return tree;
+}
+
+constexpr const char* companion = "VellumoCompanion.exe";
+
+class ReplaceFile : public ::testing::Test {
+protected:
+    void SetUp() override { fs::create_directory(dir); }
+
+    bool replace(const fs::path& target, const std::string& bytes) {
+        error = "untouched";
+        return write_file_replacing(target, bytes_of(bytes), error);
+    }
+
+    test::HermeticEnv env;
+    const fs::path dir = env.root() / "install";
+    std::string error;
+};
+
+struct WriteCase {
+    const char* what;
+    std::function<void(const fs::path& dir)> setup;
+    const char* target;  // below the folder
+    std::string bytes;
+    Tree after;
+};
+
+TEST_F(ReplaceFile, WritesTheTargetThroughATemporaryFile) {
+    const auto nothing = [](const fs::path&) {};
+    const WriteCase cases[] = {
+        {"new target", nothing, companion, "new bytes", {{companion, "new bytes"}}},
+        {"existing target", [](const fs::path& d) { write(d / companion, "old and longer bytes"); },
+         companion, "new bytes", {{companion, "new bytes"}}},
+        {"missing parent folders", nothing, "a/b/SETUP.md", "guide",
+         {{"a", "<dir>"}, {"a/b", "<dir>"}, {"a/b/SETUP.md", "guide"}}},
+        {"empty bytes", [](const fs::path& d) { write(d / "SETUP.md", "old"); }, "SETUP.md", "",
+         {{"SETUP.md", ""}}},
+        {"a leftover temporary file is truncated and reused",
+         [](const fs::path& d) { write(d / "SETUP.md.vellumo-new", "stale and much longer"); },
+         "SETUP.md", "guide", {{"SETUP.md", "guide"}}},
+        {"a link at the temporary name is not written through",
+         [](const fs::path& d) {
+             write(d / "elsewhere", "keep");
+             fs::create_symlink("elsewhere", d / "SETUP.md.vellumo-new");
+         },
+         "SETUP.md", "guide", {{"SETUP.md", "guide"}, {"elsewhere", "keep"}}},
+        {"a link above the parent folder is not examined",
+         [](const fs::path& d) {
+             fs::create_directory(d / "real");
+             fs::create_directory_symlink("real", d / "link");
+             fs::create_directory(d / "real/sub");
+         },
+         "link/sub/Vellumo.py", "script",
+         {{"link", "-> real"}, {"real", "<dir>"}, {"real/sub", "<dir>"},
+          {"real/sub/Vellumo.py", "script"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+        c.setup(dir);
+        EXPECT_TRUE(replace(dir / c.target, c.bytes));
+        EXPECT_EQ(error, "untouched");
+        EXPECT_EQ(tree_of(dir), c.after);
+    }
+}
+
+TEST_F(ReplaceFile, ATargetThatCannotBeReplacedIsMovedAside) {
+    // rename cannot replace a non-empty folder, but it can move it.
+    fs::create_directory(dir / companion);
+    write(dir / companion / "inside", "old");
+    const std::uint64_t before = platform::os().tick_count_ms();
+
+    ASSERT_TRUE(replace(dir / companion, "new"));
+    const std::uint64_t after = platform::os().tick_count_ms();
+
+    EXPECT_EQ(error, "untouched");
+    EXPECT_EQ(read(dir / companion), "new");
+    std::vector<std::string> backups;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name != companion) backups.push_back(name);
+    }
+    ASSERT_EQ(backups.size(), 1u);
+    const std::string prefix = std::string(companion) + ".old-";
+    ASSERT_TRUE(backups[0].starts_with(prefix)) << backups[0];
+    const std::string ticks = backups[0].substr(prefix.size());
+    const std::uint64_t value = std::stoull(ticks);
+    EXPECT_EQ(std::to_string(value), ticks);  // decimal, no leading zeros
+    EXPECT_GE(value, before);
+    EXPECT_LE(value, after);
+    EXPECT_EQ(read(dir / backups[0] / "inside"), "old");
+}
+
+// Fails chosen moves, fixes the tick count and records what is asked, by
+// file name.
+struct MoveSystem : platform::System {
+    bool fail_replacing = false;
+    bool fail_aside = false;        // the no-overwrite move of the target
+    bool fail_moving_in = false;    // the no-overwrite move of the new file
+    std::vector<std::string> calls;
+
+    bool move_file_replacing(const fs::path& from, const fs::path& to) override {
+        calls.push_back("replace " + from.filename().string() + " " + to.filename().string());
+        return !fail_replacing && System::move_file_replacing(from, to);
+    }
+    bool move_file_no_overwrite(const fs::path& from, const fs::path& to,
+                                bool write_through) override {
+        calls.push_back((write_through ? "no-overwrite, write-through " : "no-overwrite ") +
+                        from.filename().string() + " " + to.filename().string());
+        const bool moving_in = from.native().ends_with(temporary_suffix);
+        if (moving_in ? fail_moving_in : fail_aside) return false;
+        return System::move_file_no_overwrite(from, to, write_through);
+    }
+    std::uint64_t tick_count_ms() override {
+        calls.push_back("ticks");
+        return 4711;
+    }
+};
+
+struct MoveCase {
+    const char* what;
+    bool fail_replacing, fail_aside, fail_moving_in;
+    bool earlier_backup;  // VellumoCompanion.exe.old-4711 is there already
+    bool result;
+    std::vector<std::string> calls;
+    Tree after;
+};
+
+TEST_F(ReplaceFile, FallsBackToMovingTheTargetAside) {
+    const std::string replaced = "Could not replace VellumoCompanion.exe. Close it and try again.";
+    const std::string direct = "replace VellumoCompanion.exe.vellumo-new VellumoCompanion.exe";
+    const std::string aside = "no-overwrite VellumoCompanion.exe VellumoCompanion.exe.old-4711";
+    const std::string in =
+        "no-overwrite, write-through VellumoCompanion.exe.vellumo-new VellumoCompanion.exe";
+    const MoveCase cases[] = {
+        {"direct replacement", false, false, false, false, true, {direct},
+         {{companion, "new"}}},
+        {"moved aside", true, false, false, false, true, {direct, "ticks", aside, in},
+         {{companion, "new"}, {"VellumoCompanion.exe.old-4711", "old"}}},
+        {"neither works", true, true, false, false, false, {direct, "ticks", aside},
+         {{companion, "old"}}},
+        {"an earlier backup is never overwritten", true, false, false, true, false,
+         {direct, "ticks", aside},
+         {{companion, "old"}, {"VellumoCompanion.exe.old-4711", "earlier"}}},
+        // Nothing is undone: the former target stays under its backup name.
+        {"moving the new file in fails", true, false, true, false, false,
+         {direct, "ticks", aside, in}, {{"VellumoCompanion.exe.old-4711", "old"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+        write(dir / companion, "old");
+        if (c.earlier_backup) write(dir / "VellumoCompanion.exe.old-4711", "earlier");
+        MoveSystem system;
+        system.fail_replacing = c.fail_replacing;
+        system.fail_aside = c.fail_aside;
+        system.fail_moving_in = c.fail_moving_in;
+        platform::ScopedSystem use{system};
+
+        EXPECT_EQ(replace(dir / companion, "new"), c.result);
+        EXPECT_EQ(error, c.result ? "untouched" : replaced);
+        EXPECT_EQ(system.calls, c.calls);
+        EXPECT_EQ(tree_of(dir), c.after);
+    }
+}
+
+struct RefusalCase {
+    const char* what;
+    std::function<void(const fs::path& dir)> setup;
+    const char* target;   // below the folder
+    std::string message;  // "{dir}" stands for the folder's text
+};
+
+TEST_F(ReplaceFile, RefusesLinksAndReportsAFolderItCannotWriteTo) {
+    const RefusalCase cases[] = {
+        {"parent folder is a link",
+         [](const fs::path& d) {
+             fs::create_directory(d / "real");
+             fs::create_directory_symlink("real", d / "link");
+         },
+         "link/Vellumo.py", "A link is in the way of Vellumo.py."},
+        {"target is a link",
+         [](const fs::path& d) {
+             write(d / "elsewhere", "keep");
+             fs::create_symlink("elsewhere", d / "Vellumo.py");
+         },
+         "Vellumo.py", "A link is in the way of Vellumo.py."},
+        {"target is a dangling link",
+         [](const fs::path& d) { fs::create_symlink("missing", d / "Vellumo.py"); }, "Vellumo.py",
+         "A link is in the way of Vellumo.py."},
+        {"a folder at the temporary name",
+         [](const fs::path& d) {
+             fs::create_directory(d / "Vellumo.py.vellumo-new");
+             write(d / "Vellumo.py.vellumo-new/inside", "keep");
+         },
+         "Vellumo.py", "Could not write to {dir}."},
+        {"a file where the parent folder must go",
+         [](const fs::path& d) { write(d / "blocker", "keep"); }, "blocker/Vellumo.py",
+         "Could not write to {dir}/blocker."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+        c.setup(dir);
+        const Tree before = tree_of(dir);
+
+        EXPECT_FALSE(replace(dir / c.target, "script"));
+        std::string message = c.message;
+        if (const auto at = message.find("{dir}"); at != message.npos)
+            message.replace(at, 5, path_utf8(dir));
+        EXPECT_EQ(error, message);
+        EXPECT_EQ(tree_of(dir), before);  // nothing written, nothing removed
+    }
+}
+
+// Runs in the child of a death test, so that this process keeps its limits: a
+// file size limit makes the write fail as a full disk would.
+[[noreturn]] void replace_beyond_the_file_size_limit(const fs::path& target) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlim_t unlimited = limit.rlim_cur;
+    limit.rlim_cur = 10;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, SIG_IGN);
+    std::string error;
+    const bool ok = write_file_replacing(target, bytes_of(std::string(100, 'x')), error);
+    limit.rlim_cur = unlimited;  // the report below goes to a file as well
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    fs::path temporary = target;
+    temporary += ".vellumo-new";
+    std::fprintf(stderr, "ok=%d error=%s temporary=%d target=%s\n", ok, error.c_str(),
+                 fs::exists(temporary) ? 1 : 0, read(target).c_str());
+    std::exit(0);
+}
+
+using ReplaceFileDeathTest = ReplaceFile;
+
+TEST_F(ReplaceFileDeathTest, ReportsAFullDiskAndRemovesTheTemporaryFile) {
+    write(dir / companion, "old");
+    EXPECT_EXIT(replace_beyond_the_file_size_limit(dir / companion), ::testing::ExitedWithCode(0),
+                "ok=0 error=The disk may be full\\. temporary=0 target=old");
+}
+
+TEST_F(ReplaceFile, WorksOnARelativeTarget) {
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir);
+    const bool ok = replace("SETUP.md", "guide");
+    fs::current_path(previous);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(tree_of(dir), (Tree{{"SETUP.md", "guide"}}));
+}
+
+class RemoveLeftovers : public ::testing::Test {
+protected:
+    test::HermeticEnv env;
+    const fs::path dir = env.root() / "install";
+};
+
+TEST_F(RemoveLeftovers, DeletesBackupAndTemporaryEntriesOnly) {
+    fs::create_directory(dir);
+    for (const char* name : {"VellumoCompanion.exe.old-4711", "SETUP.md.vellumo-new", "notes.txt",
+                             "x.old-", ".vellumo-new", "a.VELLUMO-NEW", "b.OLD-1"})
+        write(dir / name, name);
+    write(env.root() / "elsewhere", "keep");
+    fs::create_symlink(env.root() / "elsewhere", dir / "link.old-2");
+    fs::create_directory(dir / "old.old-1");
+    fs::create_directory(dir / "full.old-2");
+    write(dir / "full.old-2/inside.vellumo-new", "keep");
+    fs::create_directory(dir / "sub");
+    write(dir / "sub/deeper.old-3", "keep");
+
+    remove_leftovers(dir);
+
+    EXPECT_EQ(tree_of(dir), (Tree{{".vellumo-new", ".vellumo-new"},
+                                  {"a.VELLUMO-NEW", "a.VELLUMO-NEW"},
+                                  {"b.OLD-1", "b.OLD-1"},
+                                  {"full.old-2", "<dir>"},
+                                  {"full.old-2/inside.vellumo-new", "keep"},
+                                  {"notes.txt", "notes.txt"},
+                                  {"sub", "<dir>"},
+                                  {"sub/deeper.old-3", "keep"}}));
+    EXPECT_EQ(read(env.root() / "elsewhere"), "keep");  // the link went, not its target
+}
+
+TEST_F(RemoveLeftovers, IgnoresWhatIsNotAFolder) {
+    remove_leftovers(dir);  // missing
+    EXPECT_FALSE(fs::exists(dir));
+
+    write(env.root() / "x.old-1", "keep");
+    remove_leftovers(env.root() / "x.old-1");
+    EXPECT_EQ(read(env.root() / "x.old-1"), "keep");
+}
+
+// The moves themselves, on the real file system.
+class FileMoves : public ::testing::Test {
+protected:
+    void SetUp() override { fs::create_directory(dir); }
+    test::HermeticEnv env;
+    const fs::path dir = env.root() / "moves";
+};
+
+TEST_F(FileMoves, TheReplacingMoveReplacesAnExistingFile) {
+    write(dir / "from", "new");
+    write(dir / "to", "old");
+    EXPECT_TRUE(platform::os().move_file_replacing(dir / "from", dir / "to"));
+    EXPECT_EQ(tree_of(dir), (Tree{{"to", "new"}}));
+
+    EXPECT_FALSE(platform::os().move_file_replacing(dir / "from", dir / "to"));  // gone
+    EXPECT_EQ(tree_of(dir), (Tree{{"to", "new"}}));
+}
+
+TEST_F(FileMoves, TheNoOverwriteMoveNeverReplaces) {
+    for (const bool write_through : {false, true}) {
+        SCOPED_TRACE(write_through ? "write-through" : "plain");
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+        write(dir / "file", "file");
+        write(dir / "taken", "taken");
+        fs::create_directory(dir / "folder");
+        write(dir / "folder/inside", "inside");
+
+        const auto move = [&](const char* from, const char* to) {
+            return platform::os().move_file_no_overwrite(dir / from, dir / to, write_through);
+        };
+        EXPECT_FALSE(move("file", "taken"));
+        EXPECT_FALSE(move("folder", "taken"));
+        EXPECT_TRUE(move("file", "moved"));
+        EXPECT_TRUE(move("folder", "aside"));
+        EXPECT_EQ(tree_of(dir), (Tree{{"aside", "<dir>"},
+                                      {"aside/inside", "inside"},
+                                      {"moved", "file"},
+                                      {"taken", "taken"}}));
+    }
+}
+
+TEST(TickCount, CountsMillisecondsSinceTheSystemStarted) {
+    double uptime_seconds = 0;
+    std::ifstream("/proc/uptime") >> uptime_seconds;
+    const double ticks = static_cast<double>(platform::os().tick_count_ms());
+    EXPECT_NEAR(ticks, uptime_seconds * 1000, 5000);
+}
+
+}  // namespace
+}  // namespace vellumo
