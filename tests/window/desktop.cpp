@@ -103,7 +103,8 @@ void LocalWebServer::serve() {
         if (client < 0) continue;
         char request[4096];
         [[maybe_unused]] const ssize_t ignored_read = ::read(client, request, sizeof request);
-        [[maybe_unused]] const ssize_t ignored_write = ::write(client, answer.data(), answer.size());
+        [[maybe_unused]] const ssize_t ignored_write =
+            ::write(client, answer.data(), answer.size());
         ::close(client);
     }
 }

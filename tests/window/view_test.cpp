@@ -123,8 +123,9 @@ TEST_F(Window, SynchronousBindingResolvesWithTheParsedAnswer) {
 
 TEST_F(Window, AsynchronousBindingSettlesByStatus) {
     std::vector<std::string> ids;
-    engine.bind("later", view::Engine::AsyncHandler(
-                             [&](const std::string& id, const std::string&) { ids.push_back(id); }));
+    engine.bind("later", view::Engine::AsyncHandler([&](const std::string& id, const std::string&) {
+                    ids.push_back(id);
+                }));
     show(R"(<script>
       const settle = p => p.then(v => ({resolved: v === undefined ? 'undefined' : v}),
                                  e => ({rejected: e instanceof SyntaxError ? 'SyntaxError' : e}));
@@ -185,7 +186,7 @@ TEST_F(Window, TasksFromAnotherThreadRunOnTheLoopThreadInPostingOrder) {
         for (int i = 0; i < 2000; ++i)
             engine.dispatch([&, i] {
                 ran.push_back(i);
-                all_on_loop_thread = all_on_loop_thread && std::this_thread::get_id() == loop_thread;
+                if (std::this_thread::get_id() != loop_thread) all_on_loop_thread = false;
             });
     });
     ASSERT_TRUE(run_until([&] { return ran.size() == 2000; }));
@@ -364,16 +365,14 @@ class LockedWindow : public Window {
 protected:
     LockedWindow() {
         lock_down(engine.web_view());
-        dir = std::filesystem::temp_directory_path() /
-              ("vellumo-lockdown-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir);
-        std::ofstream(dir / "elsewhere.html") << "<script>report('arrived')</script>";
+        std::ofstream(elsewhere) << "<script>report('arrived')</script>";
     }
-    ~LockedWindow() override { std::filesystem::remove_all(dir); }
 
-    std::string file_uri() const { return "file://" + (dir / "elsewhere.html").string(); }
+    std::string file_uri() const { return "file://" + elsewhere.string(); }
 
-    std::filesystem::path dir;
+    // The hermetic home of main.cpp.
+    const std::filesystem::path elsewhere =
+        std::filesystem::path(std::getenv("HOME")) / "elsewhere.html";
 };
 
 // A stopped data: frame keeps the window's load event from firing, so the page
@@ -398,7 +397,8 @@ TEST_F(LockedWindow, FramesNeverRunContentOfTheirOwn) {
       }, 1500);
     </script>)");
     ASSERT_TRUE(await_reports(1));
-    EXPECT_EQ(reports[0], json::parse(R"({"ran": [], "main": "main page", "srcdoc": "", "blank": ""})"));
+    EXPECT_EQ(reports[0],
+              json::parse(R"({"ran": [], "main": "main page", "srcdoc": "", "blank": ""})"));
 }
 
 TEST_F(LockedWindow, NavigationsAwayFromThePageAreRefused) {
@@ -456,7 +456,8 @@ TEST_F(LockedWindow, PermissionRequestsAreDenied) {
       Promise.all([
         Notification.requestPermission(),
         new Promise(done => navigator.geolocation.getCurrentPosition(
-          () => done('granted'), error => done(error.code === error.PERMISSION_DENIED ? 'denied' : 'failed'))),
+          () => done('granted'),
+          error => done(error.code === error.PERMISSION_DENIED ? 'denied' : 'failed'))),
       ]).then(report);
     </script>)");
     ASSERT_TRUE(await_reports(1));
