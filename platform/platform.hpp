@@ -193,6 +193,11 @@ public:
     // Shows an error message with `caption` and no owner window, and returns
     // when the user has closed it (MessageBoxW with MB_ICONERROR).
     virtual void show_error_message(const std::string& text, const std::string& caption);
+    // Opens a file, folder or web address with the desktop's default handler
+    // (ShellExecuteW "open"), in `working_folder` when one is given; not
+    // waited for, and nobody looks at whether it worked.
+    virtual void open_with_default_handler(std::u16string_view target,
+                                           const std::filesystem::path& working_folder);
 
     // ---- The window and its web view ---------------------------------------
     // The handles are the view engine's (view::Engine::window and web_view).
@@ -205,6 +210,10 @@ public:
     // The work area of the window's monitor; all zeros when it is not known.
     virtual Rect work_area(void* window);
     virtual void move_window(void* window, int x, int y);
+    // Starts moving the window with the pointer, as a press on its caption
+    // does (ReleaseCapture, then WM_NCLBUTTONDOWN with HTCAPTION).
+    virtual void begin_window_drag(void* window);
+    virtual void minimize_window(void* window);
     // Developer tools, context menu and zoom off; every navigation, frame,
     // new window and permission request goes by `allowed`.
     virtual void lock_down_web_view(void* web_view, WebRequestRule allowed);

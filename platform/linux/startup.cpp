@@ -13,6 +13,7 @@
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -77,19 +78,19 @@ int instance_lock_fd = -1;
 
 // Starts `arguments` as a process of its own session that takes nothing from
 // us but the environment and the current folder: standard streams on
-// /dev/null, no other descriptor, default signal handling. It is not waited
-// for: init reaps it once this process has ended.
-bool spawn_detached(const fs::path& program, const std::vector<std::string>& arguments) {
+// /dev/null, no other descriptor, default signal handling. The child's id, or
+// -1; a child nobody waits for is reaped by init once this process has ended.
+pid_t spawn_detached(const fs::path& program, const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
-    if (::posix_spawn_file_actions_init(&actions) != 0) return false;
+    if (::posix_spawn_file_actions_init(&actions) != 0) return -1;
     if (::posix_spawnattr_init(&attributes) != 0) {
         ::posix_spawn_file_actions_destroy(&actions);
-        return false;
+        return -1;
     }
     bool ready = true;
     for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
@@ -111,7 +112,7 @@ bool spawn_detached(const fs::path& program, const std::vector<std::string>& arg
                                environ) == 0;
     ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
-    return started;
+    return started ? child : -1;
 }
 
 }  // namespace
@@ -171,14 +172,26 @@ bool System::start_process(const fs::path& program, std::u16string_view command_
     for (const std::u16string& argument : split_command_line(command_line))
         arguments.push_back(utf16_to_utf8(argument));
     if (arguments.empty()) arguments.push_back(program.string());
-    return spawn_detached(program, arguments);
+    return spawn_detached(program, arguments) > 0;
 }
 
 bool System::start_delayed_delete(const fs::path& file) {
     // The path is the script's argument, never part of its text: a Linux
     // file name may hold quotes, '$' or backticks.
     return spawn_detached("/bin/sh",
-                          {"sh", "-c", "sleep 2; exec rm -f -- \"$1\"", "sh", file.string()});
+                          {"sh", "-c", "sleep 2; exec rm -f -- \"$1\"", "sh", file.string()}) > 0;
+}
+
+void System::open_with_default_handler(std::u16string_view target,
+                                       const fs::path& working_folder) {
+    // The shell leaves xdg-open running on its own and ends at once, so it
+    // can be reaped here: nothing lingers as a zombie while the window runs.
+    // Target and folder are arguments, never part of the script's text.
+    const pid_t shell = spawn_detached(
+        "/bin/sh", {"sh", "-c",
+                    "[ -z \"$2\" ] || cd -- \"$2\" 2>/dev/null; xdg-open \"$1\" &", "sh",
+                    utf16_to_utf8(target), working_folder.string()});
+    if (shell > 0) ::waitpid(shell, nullptr, 0);
 }
 
 }  // namespace vellumo::platform

@@ -41,4 +41,18 @@ Rect System::work_area(void* handle) {
 
 void System::move_window(void* handle, int x, int y) { gtk_window_move(GTK_WINDOW(handle), x, y); }
 
+void System::begin_window_drag(void* handle) {
+    GtkWidget* window = GTK_WIDGET(handle);
+    GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(window));
+    GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+    if (!pointer) return;
+    gdk_seat_ungrab(seat);  // the page's press may hold the pointer
+    gint x = 0, y = 0;
+    gdk_device_get_position(pointer, nullptr, &x, &y);
+    gtk_window_begin_move_drag(GTK_WINDOW(window), GDK_BUTTON_PRIMARY, x, y,
+                               gtk_get_current_event_time());
+}
+
+void System::minimize_window(void* handle) { gtk_window_iconify(GTK_WINDOW(handle)); }
+
 }  // namespace vellumo::platform
