@@ -15,18 +15,15 @@ void System::dress_window(void* handle) {
 
 Rect System::window_frame(void* handle) {
     GtkWidget* window = GTK_WIDGET(handle);
-    Rect frame;
-    if (GdkWindow* shown = gtk_widget_get_mapped(window) ? gtk_widget_get_window(window) : nullptr) {
+    if (gtk_widget_get_mapped(window)) {
         GdkRectangle extents;
-        gdk_window_get_frame_extents(shown, &extents);
+        gdk_window_get_frame_extents(gtk_widget_get_window(window), &extents);
         return {extents.x, extents.y, extents.width, extents.height};
     }
+    Rect frame;
     // Not on screen yet: the place and size it will ask for.
     gtk_window_get_position(GTK_WINDOW(window), &frame.x, &frame.y);
-    GtkRequisition size;
-    gtk_widget_get_preferred_size(window, nullptr, &size);
-    frame.width = size.width;
-    frame.height = size.height;
+    gtk_window_get_size(GTK_WINDOW(window), &frame.width, &frame.height);
     return frame;
 }
 

@@ -3,25 +3,17 @@
 // tells the test what it saw through a bound function "report".
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -30,6 +22,7 @@
 #include "app/lockdown.hpp"
 #include "app/window_geometry.hpp"
 #include "platform/platform.hpp"
+#include "tests/window/desktop.hpp"
 #include "view/view.hpp"
 
 namespace vellumo {
@@ -38,34 +31,34 @@ namespace {
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-// Standard output of a shell command, its last line break removed.
-std::string shell(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
-        ::pclose(pipe);
+// Wakes the loop and sets `expired` when a minute has gone by.
+class Watchdog {
+public:
+    explicit Watchdog(view::Engine& engine)
+        : thread_([this, &engine] {
+              std::unique_lock lock(mutex_);
+              if (!over_.wait_for(lock, 60s, [this] { return stop_; })) {
+                  expired = true;
+                  engine.dispatch([] {});
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        over_.notify_one();
+        thread_.join();
     }
-    if (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-}
 
-// What a window manager does on Alt+F4: asks the window titled `title` to
-// close (WM_DELETE_WINDOW).
-void ask_window_to_close(const std::string& title) {
-    const std::string id = shell("xdotool search --sync --name '^" + title + "$' | head -1");
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) return;
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = std::stoul(id);
-    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(display, event.xclient.window, False, NoEventMask, &event);
-    XCloseDisplay(display);
-}
+    std::atomic<bool> expired{false};
+
+private:
+    std::mutex mutex_;
+    std::condition_variable over_;
+    bool stop_ = false;
+    std::thread thread_;  // last: starts when the rest exists
+};
 
 class Window : public ::testing::Test {
 protected:
@@ -76,39 +69,13 @@ protected:
         });
     }
 
-    // Runs the loop until `done` holds. False when the loop ended first or
-    // nothing happened for long (a hung page, never a measured time).
+    // Runs the loop until `done` holds. False when the loop ended first or a
+    // minute went by (a hung page).
     bool run_until(const std::function<bool()>& done) {
-        std::mutex mutex;
-        std::condition_variable finished;
-        bool stop = false;
-        std::atomic<bool> gave_up{false};
-        std::thread watchdog([&] {
-            std::unique_lock lock(mutex);
-            if (!finished.wait_for(lock, 60s, [&] { return stop; })) {
-                gave_up = true;
-                engine.dispatch([] {});  // wakes the loop
-            }
-        });
+        Watchdog watchdog(engine);
         bool ok = false;
-        try {
-            while (!(ok = done()) && !gave_up && engine.step()) {
-            }
-        } catch (...) {
-            {
-                std::lock_guard lock(mutex);
-                stop = true;
-            }
-            finished.notify_one();
-            watchdog.join();
-            throw;
+        while (!(ok = done()) && !watchdog.expired && engine.step()) {
         }
-        {
-            std::lock_guard lock(mutex);
-            stop = true;
-        }
-        finished.notify_one();
-        watchdog.join();
         return ok;
     }
 
@@ -156,8 +123,9 @@ TEST_F(Window, SynchronousBindingResolvesWithTheParsedAnswer) {
 
 TEST_F(Window, AsynchronousBindingSettlesByStatus) {
     std::vector<std::string> ids;
-    engine.bind("later", view::Engine::AsyncHandler(
-                             [&](const std::string& id, const std::string&) { ids.push_back(id); }));
+    engine.bind("later", view::Engine::AsyncHandler([&](const std::string& id, const std::string&) {
+                    ids.push_back(id);
+                }));
     show(R"(<script>
       const settle = p => p.then(v => ({resolved: v === undefined ? 'undefined' : v}),
                                  e => ({rejected: e instanceof SyntaxError ? 'SyntaxError' : e}));
@@ -218,7 +186,7 @@ TEST_F(Window, TasksFromAnotherThreadRunOnTheLoopThreadInPostingOrder) {
         for (int i = 0; i < 2000; ++i)
             engine.dispatch([&, i] {
                 ran.push_back(i);
-                all_on_loop_thread = all_on_loop_thread && std::this_thread::get_id() == loop_thread;
+                if (std::this_thread::get_id() != loop_thread) all_on_loop_thread = false;
             });
     });
     ASSERT_TRUE(run_until([&] { return ran.size() == 2000; }));
@@ -295,7 +263,7 @@ TEST_F(Window, WindowClosedByTheSystemEndsTheLoop) {
     engine.set_title("Closed by the system");
     show("<script>report('shown')</script>");
     ASSERT_TRUE(await_reports(1));
-    std::thread closer([] { ask_window_to_close("Closed by the system"); });
+    std::thread closer([] { testing::ask_window_to_close("Closed by the system"); });
     while (engine.step()) {
     }
     closer.join();
@@ -310,17 +278,13 @@ TEST_F(Window, ExceptionFromAHandlerIsRaisedFromTheLoop) {
         throw std::runtime_error("handler failed");
     });
     show("<script>fail()</script>");
-    EXPECT_THROW(
-        {
-            try {
-                while (engine.step()) {
-                }
-            } catch (const std::runtime_error& error) {
-                EXPECT_STREQ(error.what(), "handler failed");
-                throw;
-            }
-        },
-        std::runtime_error);
+    try {
+        while (engine.step()) {
+        }
+        ADD_FAILURE() << "the loop ended without the exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "handler failed");
+    }
 }
 
 TEST_F(Window, ExceptionFromATaskIsRaisedFromTheLoopAndLaterTasksStillRun) {
@@ -352,20 +316,6 @@ TEST(WindowLifetime, TasksPendingWhenTheEngineIsDestroyedNeverRun) {
 
 // ---- The window's size, style and place -------------------------------------
 
-struct Geometry {
-    int x = 0, y = 0, width = 0, height = 0;
-};
-
-// The X window's place and size as xdotool sees it, once it is on screen.
-Geometry geometry_of(const std::string& title) {
-    const std::string id = shell("xdotool search --sync --onlyvisible --name '^" + title + "$' | head -1");
-    Geometry g;
-    const std::string text = shell("xdotool getwindowgeometry --shell " + id);
-    std::sscanf(text.c_str(), "WINDOW=%*d X=%d Y=%d WIDTH=%d HEIGHT=%d", &g.x, &g.y, &g.width,
-                &g.height);
-    return g;
-}
-
 TEST_F(Window, FixedSizeDressedWindowIsCentredOnTheScreen) {
     engine.set_title("Vellumo for DaVinci Resolve — Setup");
     engine.set_size(880, 580, view::SizeHint::fixed);
@@ -373,8 +323,13 @@ TEST_F(Window, FixedSizeDressedWindowIsCentredOnTheScreen) {
     centre_window(engine.window());
     show("<script>report([innerWidth, innerHeight])</script>");
     ASSERT_TRUE(await_reports(1));
-    Geometry g;
-    ASSERT_TRUE(run_beside([&] { g = geometry_of("Vellumo for DaVinci Resolve — Setup"); }));
+    testing::Geometry g;
+    bool frameless = false;
+    ASSERT_TRUE(run_beside([&] {
+        g = testing::geometry_of("Vellumo for DaVinci Resolve — Setup");
+        frameless = testing::asks_for_no_decorations("Vellumo for DaVinci Resolve — Setup");
+    }));
+    EXPECT_TRUE(frameless);
     EXPECT_EQ(reports[0], json::array({880, 580}));
     EXPECT_EQ(g.width, 880);
     EXPECT_EQ(g.height, 580);
@@ -385,53 +340,22 @@ TEST_F(Window, FixedSizeDressedWindowIsCentredOnTheScreen) {
     EXPECT_EQ(frame.height, 580);
 }
 
-// A web server on 127.0.0.1 that answers every request with a page that
-// reports "arrived": what a navigation would reach if it were let through.
-class LocalWebServer {
-public:
-    LocalWebServer() {
-        socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (socket_ < 0 || ::bind(socket_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            ::listen(socket_, 8) != 0 ||
-            ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-            throw std::runtime_error("no local web server");
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~LocalWebServer() {
-        stop_ = true;
-        thread_.join();
-        ::close(socket_);
-    }
-
-    std::string uri() const { return "http://127.0.0.1:" + std::to_string(port_) + "/elsewhere"; }
-
-private:
-    void serve() {
-        const std::string body = "<script>report('arrived')</script>";
-        const std::string answer = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                                   std::to_string(body.size()) + "\r\n\r\n" + body;
-        while (!stop_) {
-            pollfd waiting{socket_, POLLIN, 0};
-            if (::poll(&waiting, 1, 100) <= 0) continue;
-            const int client = ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0) continue;
-            char request[4096];
-            [[maybe_unused]] const ssize_t ignored_read = ::read(client, request, sizeof request);
-            [[maybe_unused]] const ssize_t ignored_write = ::write(client, answer.data(), answer.size());
-            ::close(client);
-        }
-    }
-
-    int socket_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
+TEST_F(Window, SizeWithoutHintIsTheStartingSize) {
+    engine.set_title("Free size");
+    engine.set_size(500, 300, view::SizeHint::none);
+    show("<script>report([innerWidth, innerHeight])</script>");
+    ASSERT_TRUE(await_reports(1));
+    testing::Geometry g;
+    bool frameless = true;
+    ASSERT_TRUE(run_beside([&] {
+        g = testing::geometry_of("Free size");
+        frameless = testing::asks_for_no_decorations("Free size");
+    }));
+    EXPECT_EQ(reports[0], json::array({500, 300}));
+    EXPECT_EQ(g.width, 500);
+    EXPECT_EQ(g.height, 300);
+    EXPECT_FALSE(frameless);
+}
 
 // ---- The lock-down ----------------------------------------------------------
 // The pages here carry no content security policy of their own, so whatever
@@ -441,16 +365,14 @@ class LockedWindow : public Window {
 protected:
     LockedWindow() {
         lock_down(engine.web_view());
-        dir = std::filesystem::temp_directory_path() /
-              ("vellumo-lockdown-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir);
-        std::ofstream(dir / "elsewhere.html") << "<script>report('arrived')</script>";
+        std::ofstream(elsewhere) << "<script>report('arrived')</script>";
     }
-    ~LockedWindow() override { std::filesystem::remove_all(dir); }
 
-    std::string file_uri() const { return "file://" + (dir / "elsewhere.html").string(); }
+    std::string file_uri() const { return "file://" + elsewhere.string(); }
 
-    std::filesystem::path dir;
+    // The hermetic home of main.cpp.
+    const std::filesystem::path elsewhere =
+        std::filesystem::path(std::getenv("HOME")) / "elsewhere.html";
 };
 
 // A stopped data: frame keeps the window's load event from firing, so the page
@@ -475,11 +397,12 @@ TEST_F(LockedWindow, FramesNeverRunContentOfTheirOwn) {
       }, 1500);
     </script>)");
     ASSERT_TRUE(await_reports(1));
-    EXPECT_EQ(reports[0], json::parse(R"({"ran": [], "main": "main page", "srcdoc": "", "blank": ""})"));
+    EXPECT_EQ(reports[0],
+              json::parse(R"({"ran": [], "main": "main page", "srcdoc": "", "blank": ""})"));
 }
 
 TEST_F(LockedWindow, NavigationsAwayFromThePageAreRefused) {
-    LocalWebServer server;
+    testing::LocalWebServer server("<script>report('arrived')</script>");
     const std::vector<std::string> targets = {
         server.uri(), "https://127.0.0.1:1/", file_uri(),
         "data:image/svg+xml,<svg xmlns='http://www.w3.org/2000/svg'/>"};
@@ -492,17 +415,6 @@ TEST_F(LockedWindow, NavigationsAwayFromThePageAreRefused) {
     }
 }
 
-// Clicks `button` (1 left, 3 right) at a point of the page, in CSS pixels.
-void click_page(const std::string& title, int x, int y, int button) {
-    const std::string id = shell("xdotool search --sync --onlyvisible --name '^" + title + "$' | head -1");
-    shell("xdotool mousemove --window " + id + " " + std::to_string(x) + " " + std::to_string(y) +
-          " click " + std::to_string(button));
-}
-
-int visible_windows() {
-    return std::stoi(shell("xdotool search --onlyvisible --name '' | wc -l"));
-}
-
 TEST_F(LockedWindow, ContextMenuIsRefused) {
     engine.set_title("Context menu");
     show(R"(<p style="font-size:40px">Text to press on</p><script>
@@ -510,12 +422,12 @@ TEST_F(LockedWindow, ContextMenuIsRefused) {
       report('shown');
     </script>)");
     ASSERT_TRUE(await_reports(1));
-    const int before = visible_windows();
-    ASSERT_TRUE(run_beside([&] { click_page("Context menu", 40, 40, 3); }));
+    const int before = testing::visible_windows();
+    ASSERT_TRUE(run_beside([&] { testing::click_window("Context menu", 40, 40, 3); }));
     ASSERT_TRUE(await_reports(2));
     // A menu would be a window of its own; give it time to show.
     ASSERT_TRUE(run_beside([] { std::this_thread::sleep_for(1s); }));
-    EXPECT_EQ(visible_windows(), before);
+    EXPECT_EQ(testing::visible_windows(), before);
 }
 
 TEST_F(LockedWindow, NewWindowsAreRefused) {
@@ -526,13 +438,13 @@ TEST_F(LockedWindow, NewWindowsAreRefused) {
       href="data:text/html,<p>new</p>" onclick="report('link')">link</a>
     <script>report(['no gesture', window.open('data:text/html,<p>new</p>') === null])</script>)html");
     ASSERT_TRUE(await_reports(1));
-    const int before = visible_windows();
-    ASSERT_TRUE(run_beside([&] { click_page("New windows", 100, 50, 1); }));
+    const int before = testing::visible_windows();
+    ASSERT_TRUE(run_beside([&] { testing::click_window("New windows", 100, 50, 1); }));
     ASSERT_TRUE(await_reports(2));
-    ASSERT_TRUE(run_beside([&] { click_page("New windows", 20, 170, 1); }));
+    ASSERT_TRUE(run_beside([&] { testing::click_window("New windows", 20, 170, 1); }));
     ASSERT_TRUE(await_reports(3));
     ASSERT_TRUE(run_beside([] { std::this_thread::sleep_for(1s); }));
-    EXPECT_EQ(visible_windows(), before);
+    EXPECT_EQ(testing::visible_windows(), before);
     EXPECT_EQ(reports, (std::vector<json>{json::array({"no gesture", true}),
                                           json::array({"gesture", true}), "link"}));
 }
@@ -544,7 +456,8 @@ TEST_F(LockedWindow, PermissionRequestsAreDenied) {
       Promise.all([
         Notification.requestPermission(),
         new Promise(done => navigator.geolocation.getCurrentPosition(
-          () => done('granted'), error => done(error.code === error.PERMISSION_DENIED ? 'denied' : 'failed'))),
+          () => done('granted'),
+          error => done(error.code === error.PERMISSION_DENIED ? 'denied' : 'failed'))),
       ]).then(report);
     </script>)");
     ASSERT_TRUE(await_reports(1));

@@ -79,7 +79,8 @@ struct GObjectUnref {
 // Element `index` of a JavaScript array when it is a string.
 std::optional<std::string> string_at(JSCValue* array, unsigned index) {
     if (!jsc_value_is_array(array)) return std::nullopt;
-    std::unique_ptr<JSCValue, GObjectUnref> item(jsc_value_object_get_property_at_index(array, index));
+    std::unique_ptr<JSCValue, GObjectUnref> item(
+        jsc_value_object_get_property_at_index(array, index));
     if (!item || !jsc_value_is_string(item.get())) return std::nullopt;
     std::unique_ptr<char, GFree> text(jsc_value_to_string(item.get()));
     return std::string(text.get());
@@ -114,7 +115,8 @@ struct Engine::State {
     }
 
     static void on_destroy(GtkWidget*, gpointer data);
-    static void on_message(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data);
+    static void on_message(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                           gpointer data);
     static gboolean run_tasks(gpointer data);
 };
 
@@ -183,12 +185,12 @@ Engine::Engine() : state_(std::make_unique<State>()) {
     State& s = *state_;
 
     s.content = webkit_user_content_manager_new();
-    g_signal_connect(s.content, (std::string("script-message-received::") + message_channel).c_str(),
-                     G_CALLBACK(State::on_message), &s);
+    const std::string message_signal = std::string("script-message-received::") + message_channel;
+    g_signal_connect(s.content, message_signal.c_str(), G_CALLBACK(State::on_message), &s);
     webkit_user_content_manager_register_script_message_handler(s.content, message_channel);
     WebKitUserScript* bridge = webkit_user_script_new(
-        bridge_script, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-        nullptr, nullptr);
+        bridge_script, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit_user_content_manager_add_script(s.content, bridge);
     webkit_user_script_unref(bridge);
 
