@@ -59,6 +59,8 @@ TEST(LzmsContainer, RefusesMalformedContainers) {
     const std::filesystem::path dir = std::filesystem::path(VELLUMO_FIXTURES_DIR) / "lzms";
     const Bytes good = read_bytes(dir / "pattern.lzms");
     const Bytes raw = read_bytes(dir / "pattern.raw");
+    ASSERT_GT(good.size(), 24u) << "fixture missing: " << dir;
+    ASSERT_FALSE(raw.empty());
     const MalformedCase cases[] = {
         {"magic", 0, 1},         {"header size", 4, 1},    {"CRC byte", 6, 1},
         {"algorithm", 7, 1},     {"total size", 8, 1},     {"flags", 20, 1},
