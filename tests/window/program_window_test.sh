@@ -58,6 +58,7 @@ for _ in $(seq 20); do
   wait_for '[ -d "$install_folder" ]' && break
 done
 [ -d "$install_folder" ] || fail "the Install click started nothing"
+sleep 0.7  # the change to the work screen
 import -window root "$shots/window-working.png"
 xdotool key Escape
 click "$id" 852 22   # the close button
