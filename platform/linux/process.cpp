@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,9 +19,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/linux/spawn.hpp"
 #include "platform/platform.hpp"
-
-extern char** environ;
 
 namespace vellumo::platform {
 namespace {
@@ -30,45 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-// posix_spawn settings for a child that takes nothing from us but the
-// environment and the current folder: standard streams on /dev/null, every
-// other descriptor closed, default signal handling, and a process group of
-// its own so that a time-out ends whatever it started too.
-class SpawnSettings {
-public:
-    SpawnSettings() {
-        posix_spawnattr_init(&attributes_);
-        sigset_t signals;
-        sigemptyset(&signals);
-        posix_spawnattr_setsigmask(&attributes_, &signals);
-        sigfillset(&signals);
-        posix_spawnattr_setsigdefault(&attributes_, &signals);
-        posix_spawnattr_setpgroup(&attributes_, 0);
-        posix_spawnattr_setflags(&attributes_,
-                                 POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
-                                     POSIX_SPAWN_SETPGROUP);
-
-        posix_spawn_file_actions_init(&actions_);
-        posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions_, STDOUT_FILENO, STDERR_FILENO);
-        posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
-    }
-    ~SpawnSettings() {
-        posix_spawn_file_actions_destroy(&actions_);
-        posix_spawnattr_destroy(&attributes_);
-    }
-    SpawnSettings(const SpawnSettings&) = delete;
-    SpawnSettings& operator=(const SpawnSettings&) = delete;
-
-    const posix_spawnattr_t* attributes() const { return &attributes_; }
-    const posix_spawn_file_actions_t* actions() const { return &actions_; }
-
-private:
-    posix_spawnattr_t attributes_;
-    posix_spawn_file_actions_t actions_;
-};
 
 enum class WaitResult { ended, timed_out, lost };
 
@@ -145,20 +104,10 @@ std::string executable_name(const std::string& pid) {
 
 int System::run_hidden(std::u16string_view application, std::u16string_view command_line,
                        std::uint32_t timeout_ms) {
-    std::vector<std::string> arguments;
-    for (const auto& argument : split_command_line(command_line))
-        arguments.push_back(utf16_to_utf8(argument));
-    const std::string program = path_from_wide(application).native();
-    if (arguments.empty()) arguments.push_back(program);
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    const SpawnSettings settings;
-    pid_t pid;
-    if (::posix_spawn(&pid, program.c_str(), settings.actions(), settings.attributes(),
-                      argv.data(), environ) != 0)
-        return -1;
+    const fs::path program = path_from_wide(application);
+    const pid_t pid =
+        spawn_quiet(program, arguments_of(program, command_line), ChildGroup::own_process_group);
+    if (pid < 0) return -1;
 
     int status = 0;
     switch (wait_until(pid, Clock::now() + milliseconds(timeout_ms), status)) {

@@ -6,11 +6,11 @@
 // is $XDG_RUNTIME_DIR when that is absolute, owned by the user and mode 0700;
 // otherwise vellumo-<uid> in the temporary folder, created 0700 and checked
 // before each use, since a shared /tmp lets anyone plant a name there first.
+#include "platform/linux/spawn.hpp"
 #include "platform/platform.hpp"
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,8 +21,6 @@
 #include <fstream>
 #include <iterator>
 #include <system_error>
-
-extern "C" char** environ;
 
 namespace vellumo::platform {
 namespace {
@@ -75,45 +73,6 @@ std::string lock_file_name(std::u16string_view mutex_name) {
 
 // The descriptor whose lock is the mutex; -1 while none is held.
 int instance_lock_fd = -1;
-
-// Starts `arguments` as a process of its own session that takes nothing from
-// us but the environment and the current folder: standard streams on
-// /dev/null, no other descriptor, default signal handling. The child's id, or
-// -1; a child nobody waits for is reaped by init once this process has ended.
-pid_t spawn_detached(const fs::path& program, const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    if (::posix_spawn_file_actions_init(&actions) != 0) return -1;
-    if (::posix_spawnattr_init(&attributes) != 0) {
-        ::posix_spawn_file_actions_destroy(&actions);
-        return -1;
-    }
-    bool ready = true;
-    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
-        ready = ready && ::posix_spawn_file_actions_addopen(&actions, stream, "/dev/null",
-                                                             stream == STDIN_FILENO ? O_RDONLY
-                                                                                    : O_WRONLY,
-                                                             0) == 0;
-    ready = ready && ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0;
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    ready = ready && ::posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
-            ::posix_spawnattr_setsigdefault(&attributes, &all) == 0 &&
-            ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK |
-                                                        POSIX_SPAWN_SETSIGDEF) == 0;
-    pid_t child = -1;
-    const bool started =
-        ready && ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(),
-                               environ) == 0;
-    ::posix_spawnattr_destroy(&attributes);
-    ::posix_spawn_file_actions_destroy(&actions);
-    return started ? child : -1;
-}
 
 }  // namespace
 
@@ -168,18 +127,14 @@ std::uint32_t System::current_process_id() { return static_cast<std::uint32_t>(:
 fs::path System::temporary_folder() { return private_folder(); }
 
 bool System::start_process(const fs::path& program, std::u16string_view command_line) {
-    std::vector<std::string> arguments;
-    for (const std::u16string& argument : split_command_line(command_line))
-        arguments.push_back(utf16_to_utf8(argument));
-    if (arguments.empty()) arguments.push_back(program.string());
-    return spawn_detached(program, arguments) > 0;
+    return spawn_quiet(program, arguments_of(program, command_line), ChildGroup::own_session) > 0;
 }
 
 bool System::start_delayed_delete(const fs::path& file) {
     // The path is the script's argument, never part of its text: a Linux
     // file name may hold quotes, '$' or backticks.
-    return spawn_detached("/bin/sh",
-                          {"sh", "-c", "sleep 2; exec rm -f -- \"$1\"", "sh", file.string()}) > 0;
+    return spawn_quiet("/bin/sh", {"sh", "-c", "sleep 2; exec rm -f -- \"$1\"", "sh", file.string()},
+                       ChildGroup::own_session) > 0;
 }
 
 void System::open_with_default_handler(std::u16string_view target,
@@ -187,10 +142,11 @@ void System::open_with_default_handler(std::u16string_view target,
     // The shell leaves xdg-open running on its own and ends at once, so it
     // can be reaped here: nothing lingers as a zombie while the window runs.
     // Target and folder are arguments, never part of the script's text.
-    const pid_t shell = spawn_detached(
-        "/bin/sh", {"sh", "-c",
-                    "[ -z \"$2\" ] || cd -- \"$2\" 2>/dev/null; xdg-open \"$1\" &", "sh",
-                    utf16_to_utf8(target), working_folder.string()});
+    const pid_t shell = spawn_quiet(
+        "/bin/sh",
+        {"sh", "-c", "[ -z \"$2\" ] || cd -- \"$2\" 2>/dev/null; xdg-open \"$1\" &", "sh",
+         utf16_to_utf8(target), working_folder.string()},
+        ChildGroup::own_session);
     if (shell > 0) ::waitpid(shell, nullptr, 0);
 }
 
