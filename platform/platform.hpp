@@ -27,6 +27,10 @@ enum class KnownFolder { LocalAppData, RoamingAppData, Programs };
 // What creating the single-instance mutex gave: the mutex, owned; a mutex
 // that another process had already created; or none at all.
 enum class InstanceMutex { created, already_exists, unavailable };
+// What writing a new file came to: written; not created (something, a link
+// included, is already at its name, or the folder cannot take it); or not
+// written (a write or the close failed; the partial file has been removed).
+enum class NewFile { written, not_created, not_written };
 
 // A rectangle in screen coordinates.
 struct Rect {
@@ -141,6 +145,20 @@ public:
                                         const std::filesystem::path& to, bool write_through);
     // Milliseconds since the system started (GetTickCount64).
     virtual std::uint64_t tick_count_ms();
+    // Whether `path` itself is a link: a symbolic link, and on Windows any
+    // reparse point (a junction included). Never follows one; false when
+    // nothing is there. The only link test the program makes: MinGW's
+    // std::filesystem cannot see links.
+    virtual bool is_link(const std::filesystem::path& path);
+    // Creates `path` exclusively, never through a link (O_CREAT | O_EXCL |
+    // O_NOFOLLOW; CREATE_NEW without following a reparse point), and writes
+    // `bytes` into it. Not synced: the move that puts it in place is.
+    virtual NewFile write_new_file(const std::filesystem::path& path,
+                                   std::span<const std::uint8_t> bytes);
+    // The same with the bytes of the file `source`; not written when that
+    // cannot be read.
+    virtual NewFile copy_to_new_file(const std::filesystem::path& source,
+                                     const std::filesystem::path& path);
 
     // ---- Processes -----------------------------------------------------------
 

@@ -1,9 +1,12 @@
-// File moves and the tick count on Linux. The replacing move is rename(2);
-// the no-overwrite move is renameat2 with RENAME_NOREPLACE. Write-through is
-// an fsync of the moved entry before the move and of its folder after it.
+// File moves, links, new files and the tick count on Linux. The replacing
+// move is rename(2); the no-overwrite move is renameat2 with RENAME_NOREPLACE.
+// Write-through is an fsync of the moved entry before the move and of its
+// folder after it. A new file is made with O_CREAT | O_EXCL | O_NOFOLLOW, so
+// nothing planted at its name, a link least of all, is ever written through.
 #include "platform/platform.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -62,6 +65,32 @@ bool link_then_unlink(const char* from, const char* to) {
     return false;
 }
 
+// Writes all of `size` bytes, going on after a short write or a signal.
+bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+int create_new(const fs::path& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+}
+
+// Closes a file being written and keeps it only when everything went in.
+NewFile finish_new(int fd, bool written, const fs::path& path) {
+    const bool closed = ::close(fd) == 0;
+    if (written && closed) return NewFile::written;
+    ::unlink(path.c_str());
+    return NewFile::not_written;
+}
+
 }  // namespace
 
 bool System::move_file_replacing(const fs::path& from, const fs::path& to) {
@@ -80,6 +109,43 @@ bool System::move_file_no_overwrite(const fs::path& from, const fs::path& to,
     }
     if (write_through) sync_folders(from, to);
     return true;
+}
+
+bool System::is_link(const fs::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+NewFile System::write_new_file(const fs::path& path, std::span<const std::uint8_t> bytes) {
+    const int fd = create_new(path);
+    if (fd < 0) return NewFile::not_created;
+    return finish_new(fd, write_all(fd, bytes.data(), bytes.size()), path);
+}
+
+NewFile System::copy_to_new_file(const fs::path& source, const fs::path& path) {
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return NewFile::not_written;
+    const int fd = create_new(path);
+    if (fd < 0) {
+        ::close(in);
+        return NewFile::not_created;
+    }
+    std::uint8_t buffer[1 << 16];
+    bool written = true;
+    for (;;) {
+        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            written = got == 0;
+            break;
+        }
+        if (!write_all(fd, buffer, static_cast<std::size_t>(got))) {
+            written = false;
+            break;
+        }
+    }
+    ::close(in);
+    return finish_new(fd, written, path);
 }
 
 std::uint64_t System::tick_count_ms() {
