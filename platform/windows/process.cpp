@@ -13,9 +13,6 @@ namespace fs = std::filesystem;
 
 static_assert(sizeof(PROCESSENTRY32W) == 568, "the process entry of 64-bit Windows");
 
-// The longest path the search gives, as SearchPathW's buffer of 32768 units.
-constexpr std::size_t search_result_capacity = 32768;
-
 // A PATH entry without the quotes that may enclose it.
 std::wstring_view unquoted(std::wstring_view entry) {
     if (entry.size() >= 2 && entry.front() == L'"' && entry.back() == L'"')
@@ -63,8 +60,7 @@ fs::path System::search_path(std::u16string_view file_name) {
         // Relative entries ("bin", "\bin", "C:bin") depend on the current folder.
         if (folder.is_absolute()) {
             fs::path candidate = folder / name;
-            if (candidate.native().size() < search_result_capacity && is_file(candidate))
-                return candidate;
+            if (is_file(candidate)) return candidate;
         }
         if (separator == std::wstring_view::npos) return {};
         rest.remove_prefix(separator + 1);
