@@ -16,8 +16,13 @@ build: deps
 run: build
 	scripts/run-sandboxed $(BUILD)
 
-test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+# Every test: the Linux build's, then the Windows build's under Wine (in one
+# Wine prefix of the Windows build tree, made on first use). Both suites run
+# even when the first fails.
+test: build windows
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS); linux=$$?; \
+	cd $(abspath $(WINDOWS_BUILD)) && ctest --output-on-failure -j $(JOBS); windows=$$?; \
+	[ $$linux -eq 0 ] && [ $$windows -eq 0 ]
 
 # The Windows program, cross-built with MinGW-w64. The pack is the Linux
 # build's (made by its vpak), so both programs carry the same bytes.
