@@ -119,6 +119,29 @@ public:
     Run run_as(const fs::path& program, const std::vector<std::string>& arguments,
                const std::optional<std::string>& sandbox_value,
                const std::optional<std::string>& argv0 = std::nullopt) {
+        return run_numbered(runs_++, program, arguments, sandbox_value, argv0);
+    }
+
+    // `count` runs started at once, each waited for in its own thread.
+    std::vector<Run> run_together(const fs::path& program, const std::vector<std::string>& arguments,
+                                  int count) {
+        std::vector<Run> results(count);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < count; ++i) {
+            threads.emplace_back([&, i, number = runs_++] {
+                results[i] = run_numbered(number, program, arguments, sandbox().string(),
+                                          std::nullopt);
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+        return results;
+    }
+
+private:
+    // One run whose output files carry `number`.
+    Run run_numbered(int number, const fs::path& program, const std::vector<std::string>& arguments,
+                     const std::optional<std::string>& sandbox_value,
+                     const std::optional<std::string>& argv0) {
         std::vector<std::string> environment;
         for (char** entry = environ; *entry != nullptr; ++entry) {
             const std::string text = *entry;
@@ -134,9 +157,8 @@ public:
         std::vector<std::string> argv_text{argv0.value_or(program.string())};
         argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
 
-        const fs::path out_file = root() / ("run-" + std::to_string(runs_) + ".out");
-        const fs::path err_file = root() / ("run-" + std::to_string(runs_) + ".err");
-        ++runs_;
+        const fs::path out_file = root() / ("run-" + std::to_string(number) + ".out");
+        const fs::path err_file = root() / ("run-" + std::to_string(number) + ".err");
 
         Run result;
         result.pid = spawn(program, argv_text, environment, out_file, err_file);
@@ -146,7 +168,6 @@ public:
         return result;
     }
 
-private:
     static std::vector<char*> pointers(std::vector<std::string>& texts) {
         std::vector<char*> result;
         for (std::string& text : texts) result.push_back(text.data());
