@@ -280,11 +280,17 @@ TEST_F(Install, RunningAsTheInstalledUninstallerCopiesNothing) {
     EXPECT_EQ(read_text(system.exe), "the installed uninstaller");
 }
 
-TEST(InstallManifest, ReadsOnlyAnObject) {
+class InstallManifest : public ::testing::Test {
+protected:
+    void SetUp() override { sandbox_root = env.root() / "sb"; }
+    void TearDown() override { sandbox_root.clear(); }
+
     test::HermeticEnv env;
-    sandbox_root = env.root() / "sb";
-    const fs::path file =
-        sandbox_root / "Local" / "Programs" / "Vellumo for DaVinci Resolve" / "install.json";
+    const fs::path file = env.root() / "sb" / "Local" / "Programs" /
+                          "Vellumo for DaVinci Resolve" / "install.json";
+};
+
+TEST_F(InstallManifest, ReadsOnlyAnObject) {
     struct Case {
         const char* what;
         const char* text;
@@ -311,15 +317,10 @@ TEST(InstallManifest, ReadsOnlyAnObject) {
     }
     fs::remove(file);
     EXPECT_EQ(load_install_manifest(), nlohmann::json::object()) << "missing file";
-    sandbox_root.clear();
 }
 
 // No file at install.json's place can crash a reader or hold it up.
-TEST(InstallManifest, UnreadableDeepOrHugeReadsAsEmpty) {
-    test::HermeticEnv env;
-    sandbox_root = env.root() / "sb";
-    const fs::path file =
-        sandbox_root / "Local" / "Programs" / "Vellumo for DaVinci Resolve" / "install.json";
+TEST_F(InstallManifest, UnreadableDeepOrHugeReadsAsEmpty) {
     struct Case {
         const char* what;
         std::function<void()> plant;
@@ -338,7 +339,6 @@ TEST(InstallManifest, UnreadableDeepOrHugeReadsAsEmpty) {
         const nlohmann::json manifest = load_install_manifest();
         EXPECT_TRUE(manifest.is_object() && manifest.empty());
     }
-    sandbox_root.clear();
 }
 
 }  // namespace
