@@ -99,12 +99,6 @@ void copy_synced(const std::string& from, const std::string& to) {
     sync_or_fail(out.fd, to);
 }
 
-std::uint64_t read_le(const std::uint8_t* p, int bytes) {
-    std::uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | p[i];
-    return value;
-}
-
 // Decodes one Compression API LZMS buffer into `out`, which holds exactly its
 // total size.
 void decode(const std::uint8_t* in, std::size_t in_size, std::uint8_t* out, std::uint64_t total) {
@@ -145,15 +139,15 @@ void run(const std::string& pack_path, const char* folder, const char* exe) {
     const std::uint64_t size = pack.size();
     if (size < 12 || std::memcmp(bytes, "VPAK", 4) != 0) throw Failure(pack_path + " is no pack");
 
-    const std::uint64_t count = read_le(bytes + 8, 4);
+    const std::uint64_t count = fmt::get_u32(bytes + 8);
     std::uint64_t o = 12;
     for (std::uint64_t i = 0; i < count; ++i) {
         if (size - o < 2) throw Failure("the pack is cut short");
-        const std::uint64_t n = read_le(bytes + o, 2);
+        const std::uint64_t n = fmt::get_u16(bytes + o);
         if (size - o - 2 < n + 48) throw Failure("the pack is cut short");
         const std::string name(reinterpret_cast<const char*>(bytes + o + 2), n);
-        const std::uint64_t unpacked = read_le(bytes + o + 2 + n, 8);
-        const std::uint64_t stored = read_le(bytes + o + 10 + n, 8);
+        const std::uint64_t unpacked = fmt::get_u64(bytes + o + 2 + n);
+        const std::uint64_t stored = fmt::get_u64(bytes + o + 10 + n);
         const std::uint8_t* digest = bytes + o + 18 + n;
         o += 50 + n;
         if (stored > size - o || name.find('/') != std::string::npos)
