@@ -150,7 +150,7 @@ void run(const std::string& pack_path, const char* folder, const char* exe) {
         const std::uint64_t stored = fmt::get_u64(bytes + o + 10 + n);
         const std::uint8_t* digest = bytes + o + 18 + n;
         o += 50 + n;
-        if (stored > size - o || name.find('/') != std::string::npos)
+        if (stored > size - o || unpacked > 0x20000000 || name.find('/') != std::string::npos)
             throw Failure("the entry " + name + " is malformed");
 
         // Not zero-filled: the decoder writes every byte.
