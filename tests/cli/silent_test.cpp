@@ -108,5 +108,43 @@ TEST(Silent, SecondInstanceExitsAtOnceAndChangesNothing) {
     EXPECT_EQ(uninstall_display_name(world.sandbox()), u"");
 }
 
+// A link planted at the lock file's name must not switch the guard off: of
+// eight installs started at once, those that ran one after another, and the
+// rest left at once, and the installation is complete.
+TEST(Silent, SimultaneousInstallsDespiteALinkAtTheLockFile) {
+    ProgramWorld world;
+    const fs::path lock = world.runtime() / "VellumoSetupResolve.lock";
+    const fs::path target = world.root() / "planted-target";
+    test::write_text(target, "");
+    fs::create_symlink(target, lock);
+
+    for (const test::Run& run : world.run_together(setup_program(), {"--silent"}, 8))
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(lock)));
+    EXPECT_EQ(read_text(target), "");
+    EXPECT_EQ(read_text(world.sandbox() / "result.json"), installed_result);
+    std::string error;
+    ASSERT_TRUE(load_payload(error)) << error;
+    const fs::path scripts = world.sandbox() / "Roaming" / "Blackmagic Design" / "DaVinci Resolve" /
+                             "Support" / "Fusion" / "Scripts" / "Utility";
+    const std::vector<std::pair<std::string, fs::path>> installed = {
+        {"VellumoCompanion.exe", world.install_folder() / "VellumoCompanion.exe"},
+        {"Vellumo.py", scripts / "Vellumo.py"},
+        {"SETUP.md", world.install_folder() / "SETUP.md"},
+    };
+    nlohmann::json files = nlohmann::json::array();
+    for (const auto& [name, file] : installed) {
+        const std::vector<std::uint8_t>& bytes = payload_files.at(name);
+        EXPECT_EQ(read_text(file), std::string(bytes.begin(), bytes.end())) << name;
+        files.push_back(file.string());
+    }
+    EXPECT_EQ(read_text(world.install_folder() / "uninstall.exe"), read_text(setup_program()));
+    const auto record = read_text(world.install_folder() / "install.json");
+    ASSERT_TRUE(record);
+    EXPECT_EQ(nlohmann::json::parse(*record)["files"], files);
+    EXPECT_EQ(uninstall_display_name(world.sandbox()), u"Vellumo for DaVinci Resolve");
+}
+
 }  // namespace
 }  // namespace vellumo
