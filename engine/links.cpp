@@ -7,8 +7,14 @@ namespace vellumo {
 namespace fs = std::filesystem;
 
 fs::path local_root() { return known_folder(KnownFolder::LocalAppData, sandbox_local_folder); }
-fs::path roaming_root() { return known_folder(KnownFolder::RoamingAppData, sandbox_roaming_folder); }
-fs::path start_menu_root() { return known_folder(KnownFolder::Programs, sandbox_start_menu_folder); }
+
+fs::path roaming_root() {
+    return known_folder(KnownFolder::RoamingAppData, sandbox_roaming_folder);
+}
+
+fs::path start_menu_root() {
+    return known_folder(KnownFolder::Programs, sandbox_start_menu_folder);
+}
 
 bool link_in_the_way(const fs::path& path, const fs::path& trusted_root) {
     auto component = path.begin();

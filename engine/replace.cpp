@@ -30,7 +30,8 @@ fs::path with_suffix(const fs::path& path, const std::string& suffix) {
 bool replace_file(const fs::path& target, const fs::path& trusted_root, const CreateNew& create,
                   std::string& error) {
     const fs::path parent = target.parent_path();
-    const std::string link_message = "A link is in the way of " + path_utf8(target.filename()) + ".";
+    const std::string name = path_utf8(target.filename());
+    const std::string link_message = "A link is in the way of " + name + ".";
     std::error_code ignored;
 
     // Before the folders are made: they would be made wherever a link points.
@@ -59,8 +60,7 @@ bool replace_file(const fs::path& target, const fs::path& trusted_root, const Cr
     }
     if (!moved) {
         fs::remove(temporary, ignored);
-        return fail(error, "Could not replace " + path_utf8(target.filename()) +
-                               ". Close it and try again.");
+        return fail(error, "Could not replace " + name + ". Close it and try again.");
     }
     // Our file can be swapped for a link between its creation and the move,
     // and the move then puts the link in place: take it away again.

@@ -199,7 +199,8 @@ TEST_F(Install, InstallJsonNotWritableLeavesTheEntryAndReturnsTheNotes) {
     struct FailingWrite : platform::System {
         platform::NewFile write_new_file(const fs::path& path,
                                          std::span<const std::uint8_t> bytes) override {
-            if (path.filename() == "install.json.vellumo-new") return platform::NewFile::not_written;
+            if (path.filename() == "install.json.vellumo-new")
+                return platform::NewFile::not_written;
             return System::write_new_file(path, bytes);
         }
     } failing;
@@ -258,7 +259,9 @@ TEST_F(Install, RunningAsTheInstalledUninstallerCopiesNothing) {
 // Mounts a tmpfs of `bytes` at `folder` in a mount namespace of this test
 // process alone, so that no mount outlives it. Empty when mounted, else why not.
 std::string mount_small_tmpfs(const fs::path& folder, std::size_t bytes) {
-    const auto failed = [](const char* call) { return std::string(call) + ": " + std::strerror(errno); };
+    const auto failed = [](const char* call) {
+        return std::string(call) + ": " + std::strerror(errno);
+    };
     if (::unshare(CLONE_NEWNS) != 0) return failed("unshare");
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return failed("mount");
     const std::string options = "size=" + std::to_string(bytes);
@@ -268,7 +271,8 @@ std::string mount_small_tmpfs(const fs::path& folder, std::size_t bytes) {
 
 // Writes into `folder` until its file system has not one byte left.
 void fill_disk(const fs::path& folder) {
-    const int fd = ::open((folder / "filler").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd =
+        ::open((folder / "filler").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     const std::string block(64 * 1024, 'f');
     for (std::size_t size = block.size(); size > 0; size /= 2)
         while (::write(fd, block.data(), size) == static_cast<ssize_t>(size)) {
