@@ -7,6 +7,7 @@
 #include "engine/locations.hpp"
 #include "engine/product_info.hpp"
 #include "engine/registry.hpp"
+#include "engine/replace.hpp"
 #include "engine/text.hpp"
 
 namespace vellumo {
@@ -87,10 +88,11 @@ std::string manifest_text(const nlohmann::json& manifest) {
     return manifest.dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
 }
 
-bool write_install_manifest(const fs::path& install_folder, const nlohmann::json& manifest) {
-    std::ofstream out(install_folder / manifest_name, std::ios::out | std::ios::trunc);
-    out << manifest_text(manifest);
-    return !out.fail();
+bool write_install_manifest(const fs::path& install_folder, const fs::path& trusted_root,
+                            const nlohmann::json& manifest) {
+    std::string ignored;  // the caller has one message for every failure
+    return write_text_file_replacing(install_folder / manifest_name, trusted_root,
+                                     manifest_text(manifest), ignored);
 }
 
 nlohmann::json load_install_manifest() {

@@ -92,6 +92,27 @@ TEST(Silent, UnwritableResultDoesNotChangeTheExitCode) {
     EXPECT_TRUE(fs::exists(world.install_folder() / "install.json"));
 }
 
+// A link planted at a result file's name in the sandbox is not written
+// through; the check then counts its report as not written.
+TEST(ResultFiles, ALinkAtTheirNameIsNotWrittenThrough) {
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* file;
+        int exit_code;
+    };
+    const Case cases[] = {{{"--silent"}, "result.json", 0}, {{"--check"}, "check.json", 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        ProgramWorld world;
+        const fs::path outside = world.root() / "outside.txt";
+        test::write_text(outside, "keep");
+        fs::create_symlink(outside, world.sandbox() / c.file);
+        EXPECT_EQ(world.run(setup_program(), c.arguments).exit_code, c.exit_code);
+        EXPECT_EQ(read_text(outside), "keep");
+        EXPECT_TRUE(fs::is_symlink(fs::symlink_status(world.sandbox() / c.file)));
+    }
+}
+
 TEST(Silent, SecondInstanceExitsAtOnceAndChangesNothing) {
     ProgramWorld world;
     ASSERT_EQ(platform::os().create_instance_mutex(product_info.mutex_name),

@@ -23,12 +23,12 @@ const Reports full_uninstall_reports = {
     {80, "Removing settings"},          {100, "Done"},
 };
 
-// Every path below `root`, relative to it.
+// Every path below `root`, relative to it; a link is listed, not followed.
 std::set<std::string> tree(const fs::path& root) {
     std::set<std::string> paths;
     std::error_code ignored;
     for (const auto& entry : fs::recursive_directory_iterator(root, ignored))
-        paths.insert(fs::relative(entry.path(), root).string());
+        paths.insert(entry.path().lexically_relative(root).string());
     return paths;
 }
 
@@ -311,6 +311,7 @@ TEST(RemoveEmptyDirsUpward, StopsWhereItMust) {
         std::vector<const char*> files;  // made below stop
         fs::path start;                  // relative to stop, or absolute
         std::vector<const char*> remaining;
+        std::vector<std::pair<const char*, const char*>> links = {};  // below stop: name, target
     };
     const std::vector<Case> cases = {
         {"empty chain up to the stop", {"a/b/c"}, {}, "a/b/c", {}},
@@ -320,6 +321,9 @@ TEST(RemoveEmptyDirsUpward, StopsWhereItMust) {
         {"a missing folder", {"a"}, {}, "a/missing", {"a"}},
         {"a file is no folder", {}, {"a/f"}, "a/f", {"a", "a/f"}},
         {"an empty path", {"a"}, {}, "", {"a"}},
+        {"a link on the way is never entered", {"real/a"}, {}, "l/a", {"l", "real", "real/a"},
+         {{"l", "real"}}},
+        {"a link as the start is never removed", {"real"}, {}, "l", {"l", "real"}, {{"l", "real"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -327,6 +331,7 @@ TEST(RemoveEmptyDirsUpward, StopsWhereItMust) {
         fs::create_directories(stop);
         for (const char* d : c.dirs) fs::create_directories(stop / d);
         for (const char* f : c.files) write_text(stop / f, "x");
+        for (const auto& [name, target] : c.links) fs::create_directory_symlink(target, stop / name);
         const fs::path start = c.start.empty() ? fs::path() : c.start == "." ? stop : stop / c.start;
         remove_empty_dirs_upward(start, stop);
         EXPECT_TRUE(fs::is_directory(stop));
