@@ -23,16 +23,22 @@ constexpr const char* registering_failed_message = "Could not finish registering
 // cannot be made or something else stands at its place. An unresolved known
 // folder fails here too, before anything is written: its locations would lie
 // relative to wherever the setup was started, where no uninstall finds them.
-bool prepare_install_folder(const fs::path& folder, JobResult& result) {
+// So does a link on the way to the folder: its leftovers would be cleared and
+// its files written wherever the link points.
+bool prepare_install_folder(const fs::path& folder, const fs::path& local, JobResult& result) {
     const std::pair<fs::path, fs::path> bases[] = {
-        {known_folder(KnownFolder::LocalAppData, sandbox_local_folder), folder},
-        {known_folder(KnownFolder::RoamingAppData, sandbox_roaming_folder), resolve_scripts_dir()},
+        {local, folder},
+        {roaming_root(), resolve_scripts_dir()},
     };
     for (const auto& [base, location] : bases) {
         if (base.empty()) {
             result.error = "Could not create " + path_utf8(location) + ".";
             return false;
         }
+    }
+    if (link_in_the_way(folder, local)) {
+        result.error = "A link is in the way of " + path_utf8(folder.filename()) + ".";
+        return false;
     }
     std::error_code created;
     fs::create_directories(folder, created);
@@ -49,15 +55,6 @@ void remove_earlier_installer(const fs::path& folder) {
     std::error_code ignored;
     fs::remove(folder / "unins000.exe", ignored);
     fs::remove(folder / "unins000.dat", ignored);
-}
-
-// The install folder reached through a link would have its leftovers cleared
-// and its files written wherever the link points.
-bool refuse_linked_install_folder(const fs::path& folder, const fs::path& local,
-                                  JobResult& result) {
-    if (!link_in_the_way(folder, local)) return false;
-    result.error = "A link is in the way of " + path_utf8(folder.filename()) + ".";
-    return true;
 }
 
 // Copies the running setup into the install folder as its uninstaller, unless
@@ -96,8 +93,7 @@ JobResult run_install(const ProgressFn& progress) {
 
     const fs::path folder = install_dir();
     const fs::path local = local_root();
-    if (refuse_linked_install_folder(folder, local, result)) return result;
-    if (!prepare_install_folder(folder, result)) return result;
+    if (!prepare_install_folder(folder, local, result)) return result;
     remove_leftovers(folder);
 
     const bool resolve_found = detect_resolve();
