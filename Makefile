@@ -1,10 +1,12 @@
-# The two commands a newcomer needs. Both install what is missing first.
+# The commands a newcomer needs. Each installs what is missing first.
 BUILD ?= build
 # The fuzz targets: a tree of their own, built with clang and its sanitizers.
 FUZZ_BUILD ?= build-fuzz
+WINDOWS_BUILD ?= build-windows
+WINDOWS_PACK ?= $(abspath $(BUILD))/payload.vpak
 JOBS ?= $(shell nproc)
 
-.PHONY: run test deps build fuzz
+.PHONY: run test deps build fuzz windows
 
 deps:
 	scripts/install-deps
@@ -24,3 +26,13 @@ fuzz: deps
 test: build fuzz
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(FUZZ_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The Windows program, cross-built with MinGW-w64. The pack is the Linux
+# build's (made by its vpak), so both programs carry the same bytes.
+windows: deps
+	cmake -S . -B $(BUILD) -G Ninja
+	cmake --build $(BUILD) --target payload_pack -j $(JOBS)
+	cmake -S . -B $(WINDOWS_BUILD) -G Ninja \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DVELLUMO_PACK=$(WINDOWS_PACK)
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
