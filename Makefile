@@ -1,10 +1,12 @@
 # The commands a newcomer needs. Each installs what is missing first.
 BUILD ?= build
+# The fuzz targets: a tree of their own, built with clang and its sanitizers.
+FUZZ_BUILD ?= build-fuzz
 WINDOWS_BUILD ?= build-windows
 WINDOWS_PACK ?= $(abspath $(BUILD))/payload.vpak
 JOBS ?= $(shell nproc)
 
-.PHONY: run test deps build windows
+.PHONY: run test deps build fuzz windows
 
 deps:
 	scripts/install-deps
@@ -16,13 +18,20 @@ build: deps
 run: build
 	scripts/run-sandboxed $(BUILD)
 
-# Every test: the Linux build's, then the Windows build's under Wine (in one
-# Wine prefix of the Windows build tree, made on first use). Both suites run
-# even when the first fails.
-test: build windows
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS); linux=$$?; \
-	cd $(abspath $(WINDOWS_BUILD)) && ctest --output-on-failure -j $(JOBS); windows=$$?; \
-	[ $$linux -eq 0 ] && [ $$windows -eq 0 ]
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DVELLUMO_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14
+	cmake --build $(FUZZ_BUILD) --target fuzz_targets -j $(JOBS)
+
+# Every suite: the Linux build's, the fuzz targets' and the Windows build's
+# under Wine (in one Wine prefix of the Windows build tree, made on first
+# use). Each runs even when one before it failed.
+test: build fuzz windows
+	status=0; \
+	(cd $(BUILD) && ctest --output-on-failure -j $(JOBS)) || status=1; \
+	(cd $(FUZZ_BUILD) && ctest --output-on-failure -j $(JOBS)) || status=1; \
+	(cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)) || status=1; \
+	exit $$status
 
 # The Windows program, cross-built with MinGW-w64. The pack is the Linux
 # build's (made by its vpak), so both programs carry the same bytes.

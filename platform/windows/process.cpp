@@ -29,19 +29,29 @@ bool is_file(const fs::path& path) {
 
 int System::run_hidden(std::u16string_view application, std::u16string_view command_line,
                        std::uint32_t timeout_ms) {
+    // A job holds the child and whatever it starts (py.exe runs python.exe as
+    // its own child), so that a time-out ends them all. The child starts
+    // suspended until it is in the job, so it cannot start anything outside it.
+    const HANDLE job = CreateJobObjectW(nullptr, nullptr);
     PROCESS_INFORMATION child;
-    if (!start_child(wide_string(application).c_str(), command_line, CREATE_NO_WINDOW,
-                     ChildWindow::hidden, nullptr, child))
+    if (!start_child(wide_string(application).c_str(), command_line,
+                     CREATE_NO_WINDOW | CREATE_SUSPENDED, ChildWindow::hidden, nullptr, child)) {
+        if (job) CloseHandle(job);
         return -1;
+    }
+    const bool in_job = job && AssignProcessToJobObject(job, child.hProcess);
+    ResumeThread(child.hThread);
+
     int result = -1;
     if (WaitForSingleObject(child.hProcess, timeout_ms) == WAIT_OBJECT_0) {
         DWORD code = 1;
         GetExitCodeProcess(child.hProcess, &code);
         result = static_cast<int>(code);
-    } else {
+    } else if (!in_job || !TerminateJobObject(job, 1)) {
         TerminateProcess(child.hProcess, 1);  // not waited for
     }
     close_child(child);
+    if (job) CloseHandle(job);
     return result;
 }
 
