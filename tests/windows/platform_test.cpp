@@ -3,6 +3,7 @@
 // known folders, the environment and command lines.
 #include "windows/wine_world.hpp"  // windows.h first
 
+#include <compressapi.h>
 #include <shellapi.h>
 
 #include <string>
@@ -98,9 +99,34 @@ TEST(Decompression, GoesThroughSystemCabinetDll) {
                                       reinterpret_cast<std::uint8_t*>(unpacked.data()),
                                       unpacked.size(), written));
 
-    // What system32 holds is the stand-in, and Wine loads it from there.
+    // What system32 holds is the stand-in, and Wine loads it from there. Its
+    // failures say why: a compressed chunk is not supported, a damaged header
+    // is a bad buffer.
     const HMODULE cabinet = LoadLibraryExW(L"cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     ASSERT_NE(cabinet, nullptr);
+    const auto decompress = reinterpret_cast<decltype(&Decompress)>(
+        reinterpret_cast<void*>(GetProcAddress(cabinet, "Decompress")));
+    const auto create = reinterpret_cast<decltype(&CreateDecompressor)>(
+        reinterpret_cast<void*>(GetProcAddress(cabinet, "CreateDecompressor")));
+    ASSERT_TRUE(decompress && create);
+    DECOMPRESSOR_HANDLE handle = nullptr;
+    ASSERT_TRUE(create(COMPRESS_ALGORITHM_LZMS, nullptr, &handle));
+    auto damaged = stored;
+    damaged[6] ^= 1;
+    const struct {
+        const char* what;
+        std::vector<std::uint8_t> input;
+        DWORD error;
+    } failures[] = {{"compressed chunk", compressed, ERROR_NOT_SUPPORTED},
+                    {"header checksum", damaged, 605 /* ERROR_BAD_COMPRESSION_BUFFER */}};
+    for (const auto& f : failures) {
+        SIZE_T got = 0;
+        SetLastError(0);
+        EXPECT_FALSE(decompress(handle, const_cast<std::uint8_t*>(f.input.data()), f.input.size(),
+                                unpacked.data(), unpacked.size(), &got))
+            << f.what;
+        EXPECT_EQ(GetLastError(), f.error) << f.what;
+    }
     wchar_t loaded[MAX_PATH];
     const DWORD length = GetModuleFileNameW(cabinet, loaded, MAX_PATH);
     FreeLibrary(cabinet);

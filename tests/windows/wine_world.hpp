@@ -59,7 +59,9 @@ inline std::string read_bytes(const fs::path& file) {
 inline ::testing::AssertionResult holds(const fs::path& file, const std::string& expected) {
     const std::string actual = read_bytes(file);
     if (actual == expected) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << file.string() << " holds " << actual.size()
+    const std::u8string name = file.u8string();  // string() throws for text outside the code page
+    return ::testing::AssertionFailure() << std::string(name.begin(), name.end()) << " holds "
+                                         << actual.size()
                                          << " other bytes than the " << expected.size() << " expected";
 }
 
