@@ -303,29 +303,26 @@ TEST_F(Program, DllsPlantedBesideTheProgramAreNeverLoaded) {
 
 // ---- Links in the install's way ------------------------------------------------------
 
-TEST_F(Program, InstallRefusesAnInstallFolderThatIsALink) {
-    const fs::path elsewhere = root / L"elsewhere";
-    fs::create_directories(elsewhere);
-    fs::create_directories(install_folder().parent_path());
-    ASSERT_TRUE(test::make_unix_link(elsewhere, install_folder()));
+// A link anywhere below the known folder: the install refuses it and writes
+// nothing where it leads.
+class LinkInTheWay : public Program {
+protected:
+    void expect_refused(const fs::path& link) {
+        const fs::path elsewhere = root / L"elsewhere";
+        fs::create_directories(elsewhere);
+        fs::create_directories(link.parent_path());
+        ASSERT_TRUE(test::make_unix_link(elsewhere, link));
 
-    EXPECT_EQ(run(setup_program(), L"--silent"), 1);
-    EXPECT_EQ(read_json(sandbox / L"result.json")["error"],
-              json("A link is in the way of Vellumo for DaVinci Resolve."));
-    EXPECT_TRUE(fs::is_empty(elsewhere));
-}
+        EXPECT_EQ(run(setup_program(), L"--silent"), 1);
+        EXPECT_EQ(read_json(sandbox / L"result.json")["error"],
+                  json("A link is in the way of Vellumo for DaVinci Resolve."));
+        EXPECT_TRUE(fs::is_empty(elsewhere));
+    }
+};
 
-TEST_F(Program, InstallRefusesALinkFurtherBelowTheKnownFolder) {
-    const fs::path elsewhere = root / L"elsewhere";
-    fs::create_directories(elsewhere);
-    fs::create_directories(sandbox / L"Local");
-    ASSERT_TRUE(test::make_unix_link(elsewhere, sandbox / L"Local" / L"Programs"));
+TEST_F(LinkInTheWay, AtTheInstallFolder) { expect_refused(install_folder()); }
 
-    EXPECT_EQ(run(setup_program(), L"--silent"), 1);
-    EXPECT_EQ(read_json(sandbox / L"result.json")["error"],
-              json("A link is in the way of Vellumo for DaVinci Resolve."));
-    EXPECT_TRUE(fs::is_empty(elsewhere));
-}
+TEST_F(LinkInTheWay, FurtherUp) { expect_refused(sandbox / L"Local" / L"Programs"); }
 
 // Links planted at the temporary files' names lead to a folder: Wine shows a
 // Unix link to a file as a plain file (and deletes the file it leads to when
