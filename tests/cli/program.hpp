@@ -119,29 +119,24 @@ public:
     Run run_as(const fs::path& program, const std::vector<std::string>& arguments,
                const std::optional<std::string>& sandbox_value,
                const std::optional<std::string>& argv0 = std::nullopt) {
-        return run_numbered(runs_++, program, arguments, sandbox_value, argv0);
+        return finish(start_as(program, arguments, sandbox_value, argv0));
     }
 
-    // `count` runs started at once, each waited for in its own thread.
-    std::vector<Run> run_together(const fs::path& program, const std::vector<std::string>& arguments,
-                                  int count) {
-        std::vector<Run> results(count);
-        std::vector<std::thread> threads;
-        for (int i = 0; i < count; ++i) {
-            threads.emplace_back([&, i, number = runs_++] {
-                results[i] = run_numbered(number, program, arguments, sandbox().string(),
-                                          std::nullopt);
-            });
-        }
-        for (std::thread& thread : threads) thread.join();
-        return results;
+    // A program started by start, not yet waited for.
+    struct Started {
+        pid_t pid = -1;
+        fs::path out_file;
+        fs::path err_file;
+    };
+
+    // As run, without waiting: several programs at once. finish waits.
+    Started start(const fs::path& program, const std::vector<std::string>& arguments) {
+        return start_as(program, arguments, sandbox().string());
     }
 
-private:
-    // One run whose output files carry `number`.
-    Run run_numbered(int number, const fs::path& program, const std::vector<std::string>& arguments,
+    Started start_as(const fs::path& program, const std::vector<std::string>& arguments,
                      const std::optional<std::string>& sandbox_value,
-                     const std::optional<std::string>& argv0) {
+                     const std::optional<std::string>& argv0 = std::nullopt) {
         std::vector<std::string> environment;
         for (char** entry = environ; *entry != nullptr; ++entry) {
             const std::string text = *entry;
@@ -157,17 +152,24 @@ private:
         std::vector<std::string> argv_text{argv0.value_or(program.string())};
         argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
 
-        const fs::path out_file = root() / ("run-" + std::to_string(number) + ".out");
-        const fs::path err_file = root() / ("run-" + std::to_string(number) + ".err");
+        Started started;
+        started.out_file = root() / ("run-" + std::to_string(runs_) + ".out");
+        started.err_file = root() / ("run-" + std::to_string(runs_) + ".err");
+        ++runs_;
+        started.pid = spawn(program, argv_text, environment, started.out_file, started.err_file);
+        return started;
+    }
 
+    Run finish(const Started& started) {
         Run result;
-        result.pid = spawn(program, argv_text, environment, out_file, err_file);
-        result.exit_code = wait_for(result.pid);
-        result.out = read_text(out_file).value_or("");
-        result.err = read_text(err_file).value_or("");
+        result.pid = started.pid;
+        result.exit_code = wait_for(started.pid);
+        result.out = read_text(started.out_file).value_or("");
+        result.err = read_text(started.err_file).value_or("");
         return result;
     }
 
+private:
     static std::vector<char*> pointers(std::vector<std::string>& texts) {
         std::vector<char*> result;
         for (std::string& text : texts) result.push_back(text.data());

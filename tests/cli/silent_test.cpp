@@ -118,8 +118,12 @@ TEST(Silent, SimultaneousInstallsDespiteALinkAtTheLockFile) {
     test::write_text(target, "");
     fs::create_symlink(target, lock);
 
-    for (const test::Run& run : world.run_together(setup_program(), {"--silent"}, 8))
+    std::vector<ProgramWorld::Started> started;
+    for (int i = 0; i < 8; ++i) started.push_back(world.start(setup_program(), {"--silent"}));
+    for (const ProgramWorld::Started& instance : started) {
+        const test::Run run = world.finish(instance);
         EXPECT_EQ(run.exit_code, 0) << run.err;
+    }
 
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(lock)));
     EXPECT_EQ(read_text(target), "");
