@@ -108,9 +108,8 @@ TEST(Silent, SecondInstanceExitsAtOnceAndChangesNothing) {
     EXPECT_EQ(uninstall_display_name(world.sandbox()), u"");
 }
 
-// A link planted at the lock file's name must not switch the guard off: of
-// eight installs started at once, those that ran one after another, and the
-// rest left at once, and the installation is complete.
+// A link planted at the lock file's name must not switch the guard off: eight
+// installs started at once all succeed and leave one complete installation.
 TEST(Silent, SimultaneousInstallsDespiteALinkAtTheLockFile) {
     ProgramWorld world;
     const fs::path lock = world.runtime() / "VellumoSetupResolve.lock";
