@@ -1,6 +1,7 @@
 #include "engine/install.hpp"
 
 #include <system_error>
+#include <utility>
 
 #include "engine/detection.hpp"
 #include "engine/install_record.hpp"
@@ -16,8 +17,20 @@ namespace fs = std::filesystem;
 namespace {
 
 // Creates the install folder; false (with the message in result.error) when it
-// cannot be made or something else stands at its place.
+// cannot be made or something else stands at its place. An unresolved known
+// folder fails here too, before anything is written: its locations would lie
+// relative to wherever the setup was started, where no uninstall finds them.
 bool prepare_install_folder(const fs::path& folder, JobResult& result) {
+    const std::pair<fs::path, fs::path> bases[] = {
+        {known_folder(KnownFolder::LocalAppData, sandbox_local_folder), folder},
+        {known_folder(KnownFolder::RoamingAppData, sandbox_roaming_folder), resolve_scripts_dir()},
+    };
+    for (const auto& [base, location] : bases) {
+        if (base.empty()) {
+            result.error = "Could not create " + path_utf8(location) + ".";
+            return false;
+        }
+    }
     std::error_code created;
     fs::create_directories(folder, created);
     std::error_code ignored;

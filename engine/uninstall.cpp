@@ -76,6 +76,7 @@ void remove_recorded_shortcuts(const nlohmann::json& manifest) {
 
 void remove_settings() {
     const fs::path roaming = roaming_root();
+    if (roaming.empty()) return;  // unresolved: "Vellumo" alone would be the current folder's
     const fs::path settings = roaming / "Vellumo";
     std::error_code ignored;
     fs::remove(settings / "resolve.json", ignored);
@@ -93,6 +94,7 @@ void remove_setup_files(const fs::path& install_folder) {
 
 bool lies_under_root(const fs::path& path, const fs::path& root) {
     using string = fs::path::string_type;
+    if (root.empty()) return false;  // its prefix would be the bare separator
     const string prefix = root.native() + fs::path::preferred_separator;
     const string& text = path.native();
     if (text.compare(0, prefix.size(), prefix) != 0) return false;

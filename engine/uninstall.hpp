@@ -16,7 +16,8 @@ JobResult run_uninstall(const ProgressFn& progress);
 void remove_empty_dirs_upward(std::filesystem::path folder, const std::filesystem::path& stop);
 
 // Whether `path` lies under `root`: its text starts with the root's text and
-// a separator, and no component after that is "." or "..".
+// a separator, and no component after that is "." or "..". A root without
+// text (a known folder that could not be resolved) holds nothing.
 bool lies_under_root(const std::filesystem::path& path, const std::filesystem::path& root);
 
 }  // namespace vellumo

@@ -108,5 +108,46 @@ TEST(Silent, SecondInstanceExitsAtOnceAndChangesNothing) {
     EXPECT_EQ(uninstall_display_name(world.sandbox()), u"");
 }
 
+// A link planted at the lock file's name must not switch the guard off: eight
+// installs started at once all succeed and leave one complete installation.
+TEST(Silent, SimultaneousInstallsDespiteALinkAtTheLockFile) {
+    ProgramWorld world;
+    const fs::path lock = world.runtime() / "VellumoSetupResolve.lock";
+    const fs::path target = world.root() / "planted-target";
+    test::write_text(target, "");
+    fs::create_symlink(target, lock);
+
+    std::vector<ProgramWorld::Started> started;
+    for (int i = 0; i < 8; ++i) started.push_back(world.start(setup_program(), {"--silent"}));
+    for (const ProgramWorld::Started& instance : started) {
+        const test::Run run = world.finish(instance);
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+    }
+
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(lock)));
+    EXPECT_EQ(read_text(target), "");
+    EXPECT_EQ(read_text(world.sandbox() / "result.json"), installed_result);
+    std::string error;
+    ASSERT_TRUE(load_payload(error)) << error;
+    const fs::path scripts = world.sandbox() / "Roaming" / "Blackmagic Design" / "DaVinci Resolve" /
+                             "Support" / "Fusion" / "Scripts" / "Utility";
+    const std::vector<std::pair<std::string, fs::path>> installed = {
+        {"VellumoCompanion.exe", world.install_folder() / "VellumoCompanion.exe"},
+        {"Vellumo.py", scripts / "Vellumo.py"},
+        {"SETUP.md", world.install_folder() / "SETUP.md"},
+    };
+    nlohmann::json files = nlohmann::json::array();
+    for (const auto& [name, file] : installed) {
+        const std::vector<std::uint8_t>& bytes = payload_files.at(name);
+        EXPECT_EQ(read_text(file), std::string(bytes.begin(), bytes.end())) << name;
+        files.push_back(file.string());
+    }
+    EXPECT_EQ(read_text(world.install_folder() / "uninstall.exe"), read_text(setup_program()));
+    const auto record = read_text(world.install_folder() / "install.json");
+    ASSERT_TRUE(record);
+    EXPECT_EQ(nlohmann::json::parse(*record)["files"], files);
+    EXPECT_EQ(uninstall_display_name(world.sandbox()), u"Vellumo for DaVinci Resolve");
+}
+
 }  // namespace
 }  // namespace vellumo

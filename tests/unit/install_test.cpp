@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "engine/install_record.hpp"
 #include "engine/text.hpp"
+#include "hostile_record.hpp"
 #include "platform/platform.hpp"
 #include "registry_fixture.hpp"
 #include "sandbox_fixture.hpp"
@@ -11,6 +14,7 @@
 namespace vellumo {
 namespace {
 
+using platform::KnownFolder;
 using test::read_text;
 using test::Reports;
 using test::write_text;
@@ -201,6 +205,41 @@ TEST_F(Install, InstallJsonNotWritableLeavesTheEntryAndReturnsTheNotes) {
     EXPECT_EQ(result.manifest["version"], "0.4.4");
 }
 
+// Without its known folder a location would lie relative to the current
+// folder, where no uninstall finds it.
+TEST_F(Install, UnresolvedKnownFolderFailsBeforeAnythingIsWritten) {
+    sandbox_root.clear();
+    const fs::path work = env.root() / "work";
+    fs::create_directories(work);
+    fs::current_path(work);
+    struct Case {
+        const char* what;
+        KnownFolder unresolved;
+        fs::path location;
+    };
+    const Case cases[] = {
+        {"local application data", KnownFolder::LocalAppData,
+         fs::path("Programs") / "Vellumo for DaVinci Resolve"},
+        {"roaming application data", KnownFolder::RoamingAppData,
+         fs::path("Blackmagic Design") / "DaVinci Resolve" / "Support" / "Fusion" / "Scripts" /
+             "Utility"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        reports.clear();
+        payload_files.clear();
+        test::UnresolvedKnownFolder system(c.unresolved);
+        platform::ScopedSystem use(system);
+        const JobResult result = run_install(recorder());
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.error, "Could not create " + c.location.string() + ".");
+        EXPECT_EQ(reports.size(), 1u);
+        EXPECT_TRUE(fs::is_empty(work));
+        EXPECT_FALSE(fs::exists(env.root() / "data" / "Programs"));
+        EXPECT_FALSE(fs::exists(env.root() / "config" / "Blackmagic Design"));
+    }
+}
+
 TEST_F(Install, RepeatedInstallStartsTheRecordsAfresh) {
     place_python(0);
     place_resolve();
@@ -241,11 +280,17 @@ TEST_F(Install, RunningAsTheInstalledUninstallerCopiesNothing) {
     EXPECT_EQ(read_text(system.exe), "the installed uninstaller");
 }
 
-TEST(InstallManifest, ReadsOnlyAnObject) {
+class InstallManifest : public ::testing::Test {
+protected:
+    void SetUp() override { sandbox_root = env.root() / "sb"; }
+    void TearDown() override { sandbox_root.clear(); }
+
     test::HermeticEnv env;
-    sandbox_root = env.root() / "sb";
-    const fs::path file =
-        sandbox_root / "Local" / "Programs" / "Vellumo for DaVinci Resolve" / "install.json";
+    const fs::path file = env.root() / "sb" / "Local" / "Programs" /
+                          "Vellumo for DaVinci Resolve" / "install.json";
+};
+
+TEST_F(InstallManifest, ReadsOnlyAnObject) {
     struct Case {
         const char* what;
         const char* text;
@@ -262,6 +307,9 @@ TEST(InstallManifest, ReadsOnlyAnObject) {
         {"object then white space", "{\"a\": 1}\r\n\t ", {{"a", 1}}},
         {"byte-order mark", "\xEF\xBB\xBF{\"version\": \"0.4.0\"}", {{"version", "0.4.0"}}},
         {"unexpected keys kept", "{\"zz\": [true], \"version\": 3}", {{"zz", {true}}, {"version", 3}}},
+        {"nested deeper than a record", "{\"files\": [[\"a\"]], \"version\": \"0.4.4\"}",
+         nlohmann::json::object()},
+        {"an object one level down", "{\"zz\": {\"a\": 1}}", {{"zz", {{"a", 1}}}}},
     };
     for (const auto& c : cases) {
         write_text(file, c.text);
@@ -269,7 +317,28 @@ TEST(InstallManifest, ReadsOnlyAnObject) {
     }
     fs::remove(file);
     EXPECT_EQ(load_install_manifest(), nlohmann::json::object()) << "missing file";
-    sandbox_root.clear();
+}
+
+// No file at install.json's place can crash a reader or hold it up.
+TEST_F(InstallManifest, UnreadableDeepOrHugeReadsAsEmpty) {
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+    };
+    const Case cases[] = {
+        {"a folder", [&] { fs::create_directories(file / "inner"); }},
+        {"deeply nested", [&] { write_text(file, test::deeply_nested_record(400'000)); }},
+        {"megabytes deeply nested", [&] { write_text(file, test::deeply_nested_record(2'000'000)); }},
+        {"a record padded to megabytes",
+         [&] { write_text(file, "{\"version\": \"0.4.4\"}" + std::string(4'000'000, ' ')); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(file);
+        c.plant();
+        const nlohmann::json manifest = load_install_manifest();
+        EXPECT_TRUE(manifest.is_object() && manifest.empty());
+    }
 }
 
 }  // namespace

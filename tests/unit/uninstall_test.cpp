@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 
 #include "engine/install_record.hpp"
+#include "hostile_record.hpp"
 #include "registry_fixture.hpp"
 #include "sandbox_fixture.hpp"
 
@@ -94,6 +96,30 @@ TEST_F(Uninstall, WithoutARecordRemovesTheDefaultFiles) {
     EXPECT_FALSE(fs::exists(scripts_folder() / "Vellumo.py"));
     EXPECT_TRUE(fs::exists(scripts_folder()));
     EXPECT_FALSE(entry_exists());
+}
+
+// A record that cannot be read, or that once crashed the reader, is no record.
+TEST_F(Uninstall, UnreadableOrDeepRecordMeansTheDefaultList) {
+    const std::vector<fs::path> defaults = {install_folder() / "VellumoCompanion.exe",
+                                            install_folder() / "SETUP.md",
+                                            scripts_folder() / "Vellumo.py"};
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+    };
+    const Case cases[] = {
+        {"install.json is a folder", [&] { fs::create_directories(install_folder() / "install.json"); }},
+        {"install.json nested megabytes deep",
+         [&] { write_text(install_folder() / "install.json", test::deeply_nested_record(2'000'000)); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const fs::path& file : defaults) write_text(file, "x");
+        c.plant();
+        ASSERT_TRUE(run_uninstall(recorder()).ok);
+        for (const fs::path& file : defaults) EXPECT_FALSE(fs::exists(file)) << file;
+        EXPECT_FALSE(fs::exists(install_folder()));
+    }
 }
 
 TEST_F(Uninstall, RecordedFilesOfOtherTypesAreSkipped) {
@@ -230,6 +256,28 @@ TEST_F(Uninstall, FilesAlreadyGoneAreNoError) {
     EXPECT_FALSE(fs::exists(sb() / "Local"));  // never made: nothing to prune
 }
 
+// A known folder that cannot be resolved is no root: nothing lies under it,
+// nor under the current folder in its place.
+TEST_F(Uninstall, UnresolvedRoamingFolderIsNoRoot) {
+    sandbox_root.clear();
+    const fs::path work = env.root() / "work";
+    fs::create_directories(work);
+    fs::current_path(work);
+    const fs::path outside = env.root() / "elsewhere" / "file.txt";
+    const fs::path relative_settings = work / "Vellumo" / "resolve.json";
+    write_text(outside, "not ours");
+    write_text(relative_settings, "not ours either");
+    const fs::path folder = env.root() / "data" / "Programs" / "Vellumo for DaVinci Resolve";
+    write_text(folder / "install.json", nlohmann::json{{"files", {outside.string()}}}.dump());
+
+    test::UnresolvedKnownFolder system(platform::KnownFolder::RoamingAppData);
+    platform::ScopedSystem use(system);
+    ASSERT_TRUE(run_uninstall(recorder()).ok);
+    EXPECT_TRUE(fs::exists(outside));
+    EXPECT_TRUE(fs::exists(relative_settings));
+    EXPECT_FALSE(fs::exists(folder));
+}
+
 // Relative sandboxes give relative roots; the recorded files still go.
 TEST_F(Uninstall, WorksInRelativeSandboxes) {
     for (const char* relative : {"./sb", "../sb"}) {
@@ -309,6 +357,8 @@ TEST(LiesUnderRoot, ComparesTextAndRefusesDotComponents) {
         {"./sb/Local/x", "./sb/Local", true},
         {"../sb/Local/x", "../sb/Local", true},
         {"../sb/Local/../x", "../sb/Local", false},
+        {"/a", "", false},  // an unresolved known folder
+        {"a", "", false},
     };
     for (const auto& c : cases) EXPECT_EQ(lies_under_root(c.path, c.root), c.under) << c.path;
 }
