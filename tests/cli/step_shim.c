@@ -1,6 +1,6 @@
 /* A preloaded library for the crash and concurrency tests. It counts the steps
- * after which a crash leaves something on disk (each rename, fsync and open of
- * a file for writing) and, as the environment asks:
+ * after which a crash leaves something on disk (each rename, fsync, removal
+ * and open of a file for writing) and, as the environment asks:
  *
  *   VELLUMO_STEPS_LOG=FILE        appends "PID KIND PATH" for each step
  *   VELLUMO_STEPS_KILL_AT=N       SIGKILL right after step N (from 1)
@@ -174,5 +174,23 @@ int fdatasync(int fd) {
     REAL(fdatasync);
     const int result = real(fd);
     step("fsync", NULL, fd);
+    return result;
+}
+
+#define REMOVE(name)                               \
+    int name(const char* path) {                   \
+        REAL(name);                                \
+        const int result = real(path);             \
+        if (result == 0) step("remove", path, -1); \
+        return result;                             \
+    }
+REMOVE(remove)
+REMOVE(unlink)
+REMOVE(rmdir)
+
+int unlinkat(int dir, const char* path, int flags) {
+    REAL(unlinkat);
+    const int result = real(dir, path, flags);
+    if (result == 0) step("remove", path, -1);
     return result;
 }
