@@ -1,7 +1,7 @@
 // Crash consistency: an install and an uninstall of a payload of some
 // megabytes, killed with SIGKILL right after each step that leaves something
-// on disk (a rename, an fsync, an open for writing) and at timed points. The
-// next run always finishes the job.
+// on disk (a rename, an fsync, a removal, an open for writing) and at timed
+// points. The next run always finishes the job.
 #include <gtest/gtest.h>
 
 #include <chrono>

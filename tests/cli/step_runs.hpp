@@ -1,7 +1,7 @@
 // The program with a payload of some megabytes, run under step_shim (which
-// counts renames, fsyncs and opens for writing, and kills or holds the program
-// at one of them), and the complete installed and uninstalled states in a
-// ProgramWorld. Used by the crash and concurrency tests.
+// counts renames, fsyncs, removals and opens for writing, and kills or holds
+// the program at one of them), and the complete installed and uninstalled
+// states in a ProgramWorld. Used by the crash and concurrency tests.
 #pragma once
 
 #include <gtest/gtest.h>

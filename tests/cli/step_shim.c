@@ -1,6 +1,6 @@
 /* A preloaded library for the crash and concurrency tests. It counts the steps
- * after which a crash leaves something on disk (each rename, fsync and open of
- * a file for writing) and, as the environment asks:
+ * after which a crash leaves something on disk (each rename, fsync, removal
+ * and open of a file for writing) and, as the environment asks:
  *
  *   VELLUMO_STEPS_LOG=FILE        appends "PID KIND PATH" for each step
  *   VELLUMO_STEPS_KILL_AT=N       SIGKILL right after step N (from 1)
@@ -96,50 +96,48 @@ static int writes(int flags) { return (flags & (O_WRONLY | O_RDWR | O_CREAT)) !=
 static int mode_writes(const char* mode) { return strpbrk(mode, "wa+") != NULL; }
 
 /* `real`: the function of that name that this library hides. */
-#define REAL(name)                      \
-    static __typeof__(&name) real;      \
+#define REAL(name)                 \
+    static __typeof__(&name) real; \
     if (!real) real = (__typeof__(&name))dlsym(RTLD_NEXT, #name)
 
-#define OPEN(name)                                                         \
-    int name(const char* path, int flags, ...) {                           \
-        REAL(name);                       \
-        mode_t mode = 0;                                                   \
-        if (flags & (O_CREAT | O_TMPFILE)) {                               \
-            va_list args;                                                  \
-            va_start(args, flags);                                         \
-            mode = va_arg(args, mode_t);                                   \
-            va_end(args);                                                  \
-        }                                                                  \
-        const int fd = real(path, flags, mode);                            \
-        if (fd >= 0 && writes(flags)) step("open", path, fd);              \
-        return fd;                                                         \
+/* `mode`: open's optional argument, there only when a file may be created. */
+#define CREATION_MODE(flags)                 \
+    mode_t mode = 0;                         \
+    if ((flags) & (O_CREAT | O_TMPFILE)) {   \
+        va_list args;                        \
+        va_start(args, flags);               \
+        mode = va_arg(args, mode_t);         \
+        va_end(args);                        \
+    }
+
+#define OPEN(name)                                            \
+    int name(const char* path, int flags, ...) {              \
+        REAL(name);                                           \
+        CREATION_MODE(flags);                                 \
+        const int fd = real(path, flags, mode);               \
+        if (fd >= 0 && writes(flags)) step("open", path, fd); \
+        return fd;                                            \
     }
 OPEN(open)
 OPEN(open64)
 
-#define OPENAT(name)                                                       \
-    int name(int dir, const char* path, int flags, ...) {                  \
-        REAL(name);                  \
-        mode_t mode = 0;                                                   \
-        if (flags & (O_CREAT | O_TMPFILE)) {                               \
-            va_list args;                                                  \
-            va_start(args, flags);                                         \
-            mode = va_arg(args, mode_t);                                   \
-            va_end(args);                                                  \
-        }                                                                  \
-        const int fd = real(dir, path, flags, mode);                       \
-        if (fd >= 0 && writes(flags)) step("open", NULL, fd);              \
-        return fd;                                                         \
+#define OPENAT(name)                                          \
+    int name(int dir, const char* path, int flags, ...) {     \
+        REAL(name);                                           \
+        CREATION_MODE(flags);                                 \
+        const int fd = real(dir, path, flags, mode);          \
+        if (fd >= 0 && writes(flags)) step("open", NULL, fd); \
+        return fd;                                            \
     }
 OPENAT(openat)
 OPENAT(openat64)
 
-#define FOPEN(name)                                                        \
-    FILE* name(const char* path, const char* mode) {                       \
-        REAL(name);                  \
-        FILE* file = real(path, mode);                                     \
-        if (file && mode_writes(mode)) step("open", path, -1);             \
-        return file;                                                       \
+#define FOPEN(name)                                            \
+    FILE* name(const char* path, const char* mode) {           \
+        REAL(name);                                            \
+        FILE* file = real(path, mode);                         \
+        if (file && mode_writes(mode)) step("open", path, -1); \
+        return file;                                           \
     }
 FOPEN(fopen)
 FOPEN(fopen64)
@@ -176,5 +174,23 @@ int fdatasync(int fd) {
     REAL(fdatasync);
     const int result = real(fd);
     step("fsync", NULL, fd);
+    return result;
+}
+
+#define REMOVE(name)                               \
+    int name(const char* path) {                   \
+        REAL(name);                                \
+        const int result = real(path);             \
+        if (result == 0) step("remove", path, -1); \
+        return result;                             \
+    }
+REMOVE(remove)
+REMOVE(unlink)
+REMOVE(rmdir)
+
+int unlinkat(int dir, const char* path, int flags) {
+    REAL(unlinkat);
+    const int result = real(dir, path, flags);
+    if (result == 0) step("remove", path, -1);
     return result;
 }
