@@ -91,7 +91,7 @@ TEST_F(Program, CheckOfAValidPackWritesCheckJsonAndExits0) {
     ASSERT_EQ(run(setup_program(), L"--check"), 0);
     const std::string text = read_bytes(sandbox / L"check.json");
     EXPECT_NE(text.find("\r\n"), std::string::npos);  // written as text
-    const json check = read_json(sandbox / L"check.json");
+    json check = read_json(sandbox / L"check.json");
     ASSERT_TRUE(check.is_object()) << text;
     EXPECT_EQ(check["payloadValid"], true);
     EXPECT_EQ(check["error"], "");
@@ -102,7 +102,7 @@ TEST_F(Program, CheckOfAValidPackWritesCheckJsonAndExits0) {
 
 TEST_F(Program, CheckOfADamagedPackExits1WithTheMessage) {
     ASSERT_EQ(run(damaged_program(), L"--check"), 1);
-    const json check = read_json(sandbox / L"check.json");
+    json check = read_json(sandbox / L"check.json");
     ASSERT_TRUE(check.is_object());
     EXPECT_EQ(check["payloadValid"], false);
     EXPECT_EQ(check["error"], json(damaged_message));
@@ -113,7 +113,7 @@ TEST_F(Program, CheckOfADamagedPackExits1WithTheMessage) {
 // damaged installer rather than taking wrong bytes.
 TEST_F(Program, CheckOfACompressedPackUnderTheStandInReportsItDamaged) {
     ASSERT_EQ(run(windows_path(VELLUMO_PRODUCT_SETUP_PATH), L"--check"), 1);
-    const json check = read_json(sandbox / L"check.json");
+    json check = read_json(sandbox / L"check.json");
     ASSERT_TRUE(check.is_object());
     EXPECT_EQ(check["payloadValid"], false);
     EXPECT_EQ(check["error"], json(damaged_message));
@@ -152,7 +152,7 @@ TEST_F(Program, SilentInstallWritesTheFilesTheRecordAndTheUninstallEntry) {
     EXPECT_TRUE(test::holds(guide, payload("SETUP.md")));
     EXPECT_TRUE(test::holds(uninstaller, read_bytes(setup_program())));
 
-    const json record = read_json(install_folder() / L"install.json");
+    json record = read_json(install_folder() / L"install.json");
     ASSERT_TRUE(record.is_object());
     EXPECT_EQ(record["files"], json::array({utf8(companion), utf8(script), utf8(guide)}));
     EXPECT_EQ(record["product"], "resolve");

@@ -105,7 +105,6 @@ public:
     }
     explicit operator bool() const { return handle_ != nullptr; }
     DWORD id() const { return id_; }
-    bool running() const { return handle_ && WaitForSingleObject(handle_, 0) == WAIT_TIMEOUT; }
     // The exit code; -1 when it has not ended within `limit_ms` (it is killed).
     long wait(DWORD limit_ms = 60000) {
         if (handle_ == nullptr) return -1;
