@@ -2,9 +2,14 @@
 # VELLUMO_WEBVIEW2_SDK (a package folder holding build/native/include, or the
 # include folder itself), or the pinned NuGet package restored into the build
 # tree. Sets WEBVIEW2_FOUND, WEBVIEW2_INCLUDE_DIR and, when not found,
-# WEBVIEW2_MISSING (why); defines vellumo::webview2 when found.
+# WEBVIEW2_MISSING (why); defines vellumo::webview2 when found. Without the
+# SDK the configuration stops, unless VELLUMO_WEBVIEW2_OPTIONAL asks for a
+# program without a web view (the test run, which then skips the window's
+# tests).
 set(VELLUMO_WEBVIEW2_SDK "" CACHE PATH
     "WebView2 SDK folder (the NuGet package Microsoft.Web.WebView2, unpacked); empty: restore it with dotnet")
+option(VELLUMO_WEBVIEW2_OPTIONAL
+       "Without the WebView2 SDK, build a program whose window cannot open instead of stopping" OFF)
 
 set(WEBVIEW2_FOUND FALSE)
 set(WEBVIEW2_MISSING "")
@@ -17,7 +22,7 @@ if(VELLUMO_WEBVIEW2_SDK)
   find_path(_webview2_include WebView2.h NO_DEFAULT_PATH NO_CACHE
             PATHS "${VELLUMO_WEBVIEW2_SDK}/build/native/include" "${VELLUMO_WEBVIEW2_SDK}")
   if(NOT _webview2_include)
-    set(WEBVIEW2_MISSING "VELLUMO_WEBVIEW2_SDK=${VELLUMO_WEBVIEW2_SDK} holds no WebView2.h (neither in build/native/include nor in the folder itself)")
+    set(WEBVIEW2_MISSING "the WebView2 SDK: VELLUMO_WEBVIEW2_SDK=${VELLUMO_WEBVIEW2_SDK} holds no WebView2.h (neither in build/native/include nor in the folder itself)")
   endif()
 else()
   set(_webview2_packages "${CMAKE_BINARY_DIR}/webview2-sdk")
@@ -42,7 +47,12 @@ else()
   endif()
 endif()
 
-if(NOT WEBVIEW2_MISSING)
+if(WEBVIEW2_MISSING AND NOT VELLUMO_WEBVIEW2_OPTIONAL)
+  message(FATAL_ERROR "The Windows program needs ${WEBVIEW2_MISSING}")
+elseif(WEBVIEW2_MISSING)
+  message(WARNING "Building without a web view, so the window's tests are skipped: "
+                  "missing ${WEBVIEW2_MISSING}")
+else()
   set(WEBVIEW2_FOUND TRUE)
   set(WEBVIEW2_INCLUDE_DIR "${_webview2_include}")
   if(NOT TARGET vellumo::webview2)
