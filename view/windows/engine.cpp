@@ -36,6 +36,7 @@ namespace {
 
 constexpr const wchar_t* window_class = L"VellumoSetupWindow";
 constexpr UINT run_tasks_message = WM_APP + 1;
+constexpr WORD program_icon_id = 1;  // the executable's own icon resource
 constexpr UINT default_dpi = 96;
 // Taken when the document starts, before its own scripts can replace it.
 constexpr const char* post_message =
@@ -162,6 +163,7 @@ void Engine::State::create_window() {
     type.cbSize = sizeof type;
     type.lpfnWndProc = window_procedure;
     type.hInstance = instance;
+    type.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(program_icon_id));
     type.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     type.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));  // no white flash
     type.lpszClassName = window_class;
