@@ -1,5 +1,6 @@
 // The Windows Compression API's buffer format for LZMS, shared by the reader
 // (compression.cpp) and the producer (tools/vpak). All integers little-endian.
+// Linux and the host tool only: on Windows cabinet.dll reads the format.
 //
 //   offset  size  field
 //   0       4     magic 0xC0E5510A (bytes 0A 51 E5 C0)

@@ -1,5 +1,5 @@
-// The registry stand-in's SQLite store. Layout of a store file
-// (application_id 0x566C6D52 "VlmR", user_version 1):
+// The registry stand-in's SQLite store, Linux only (no Windows twin). Layout
+// of a store file (application_id 0x566C6D52 "VlmR", user_version 1):
 //
 //   keys        id      INTEGER PRIMARY KEY
 //               parent  INTEGER NOT NULL   the parent key's id; 0 is the hive

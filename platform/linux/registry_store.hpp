@@ -1,7 +1,7 @@
 // The registry stand-in on Linux: one SQLite file per hive, holding a tree of
 // keys with typed values. registry.cpp puts the System's registry operations
 // on it; tests use it directly to place machine-wide values, which the setup
-// itself never writes.
+// itself never writes. Linux only: Windows has the registry itself.
 //
 // Key paths are '\'-separated, relative to the hive, and end at their first
 // null unit (as the C API sees them). The empty path is the hive itself; one

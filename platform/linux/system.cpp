@@ -1,4 +1,4 @@
-// The System in force and the executable's own path on Linux.
+// The executable's own path on Linux.
 #include "platform/platform.hpp"
 
 #include <unistd.h>
@@ -6,18 +6,6 @@
 #include <vector>
 
 namespace vellumo::platform {
-namespace {
-
-System real_system;
-System* current = &real_system;
-
-}  // namespace
-
-System& os() { return *current; }
-
-ScopedSystem::ScopedSystem(System& replacement) : previous_(current) { current = &replacement; }
-
-ScopedSystem::~ScopedSystem() { current = previous_; }
 
 std::filesystem::path System::executable_path() {
     // readlink does not say whether it truncated: grow until the link fits.

@@ -1,0 +1,111 @@
+// File moves, links, new files and the tick count on Windows. A link is any
+// reparse point (a symbolic link or a junction). A new file is made with
+// CREATE_NEW and FILE_FLAG_OPEN_REPARSE_POINT, so nothing planted at its
+// name, a link least of all, is ever written through.
+#include "platform/platform.hpp"
+#include "platform/windows/win32.hpp"
+
+#include <algorithm>
+#include <vector>
+
+namespace vellumo::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Closes a handle when it goes out of scope.
+class File {
+public:
+    explicit File(HANDLE handle) : handle_(handle) {}
+    ~File() { close(); }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+    bool close() {
+        if (!valid()) return true;
+        const bool closed = CloseHandle(handle_) != 0;
+        handle_ = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+HANDLE create_new(const fs::path& path) {
+    return CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Writes all of `size` bytes; WriteFile counts in 32 bits.
+bool write_all(HANDLE file, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file, data, piece, &written, nullptr) || written == 0) return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+// Closes a file being written and keeps it only when everything went in.
+NewFile finish_new(File& file, bool written, const fs::path& path) {
+    const bool closed = file.close();
+    if (written && closed) return NewFile::written;
+    DeleteFileW(path.c_str());
+    return NewFile::not_written;
+}
+
+}  // namespace
+
+bool System::move_file_replacing(const fs::path& from, const fs::path& to) {
+    return MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool System::move_file_no_overwrite(const fs::path& from, const fs::path& to,
+                                    bool write_through) {
+    return MoveFileExW(from.c_str(), to.c_str(), write_through ? MOVEFILE_WRITE_THROUGH : 0) != 0;
+}
+
+std::uint64_t System::tick_count_ms() { return GetTickCount64(); }
+
+bool System::is_link(const fs::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+NewFile System::write_new_file(const fs::path& path, std::span<const std::uint8_t> bytes) {
+    File file(create_new(path));
+    if (!file.valid()) return NewFile::not_created;
+    return finish_new(file, write_all(file.get(), bytes.data(), bytes.size()), path);
+}
+
+NewFile System::copy_to_new_file(const fs::path& source, const fs::path& path) {
+    // The running program is open for reading and mapped: share both.
+    File in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in.valid()) return NewFile::not_written;
+    File file(create_new(path));
+    if (!file.valid()) return NewFile::not_created;
+    std::vector<std::uint8_t> buffer(1 << 16);
+    bool written = true;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+            written = false;
+            break;
+        }
+        if (got == 0) break;
+        if (!write_all(file.get(), buffer.data(), got)) {
+            written = false;
+            break;
+        }
+    }
+    in.close();
+    return finish_new(file, written, path);
+}
+
+}  // namespace vellumo::platform
