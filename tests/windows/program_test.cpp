@@ -1,0 +1,348 @@
+// The setup program under Wine, each run in a sandbox of its own: the check,
+// the silent install and uninstall with their files and registry values, the
+// single instance, the uninstall hand-off, the window mode without a web view,
+// DLLs planted beside the program, and links in the install's way. The
+// program carries a pack of random bytes, which the stand-in cabinet.dll
+// unpacks (every chunk is stored).
+#include <nlohmann/json.hpp>
+
+#include <set>
+#include <string>
+
+#include "app/startup.hpp"
+#include "platform/platform.hpp"
+#include "windows/wine_world.hpp"
+
+namespace vellumo {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using test::read_bytes;
+using test::windows_path;
+
+const std::wstring sandbox_key = L"Software\\Vellumo\\SetupSandbox";
+const std::wstring uninstall_key =
+    sandbox_key + L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                  L"{6F1D9C52-6D9E-4B7E-9C0A-3B8E2C7A41F5}_is1";
+const char* const damaged_message = "This installer is damaged. Download it again from vellumo.app.";
+
+fs::path setup_program() { return windows_path(VELLUMO_SETUP_PATH); }
+fs::path damaged_program() { return windows_path(VELLUMO_SETUP_DAMAGED_PATH); }
+std::string payload(const char* name) {
+    return read_bytes(windows_path(VELLUMO_RANDOM_PAYLOAD) / name);
+}
+
+std::string utf8(const fs::path& path) {
+    const auto text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+json read_json(const fs::path& file) {
+    const std::string text = read_bytes(file);
+    return text.empty() ? json() : json::parse(text, nullptr, false);
+}
+
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(sandbox);
+        fs::create_directories(tmp);
+        RegDeleteTreeW(HKEY_CURRENT_USER, sandbox_key.c_str());
+    }
+    void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, sandbox_key.c_str()); }
+
+    // Runs `program` with VELLUMO_SETUP_SANDBOX set to `sandbox_value` (unset
+    // for nullopt) and this test's own temporary folder; its exit code.
+    long run(const fs::path& program, const std::wstring& arguments,
+             const std::optional<std::wstring>& sandbox_value) {
+        return test::start(program, arguments,
+                           {{L"VELLUMO_SETUP_SANDBOX", sandbox_value},
+                            {L"TMP", tmp.wstring()},
+                            {L"TEMP", tmp.wstring()}},
+                           work)
+            .wait();
+    }
+    long run(const fs::path& program, const std::wstring& arguments) {
+        return run(program, arguments, sandbox.wstring());
+    }
+
+    fs::path install_folder() const {
+        return sandbox / L"Local" / L"Programs" / L"Vellumo for DaVinci Resolve";
+    }
+    fs::path scripts_folder() const {
+        return sandbox / L"Roaming" / L"Blackmagic Design" / L"DaVinci Resolve" / L"Support" /
+               L"Fusion" / L"Scripts" / L"Utility";
+    }
+    std::vector<fs::path> uninstaller_copies() const {
+        std::vector<fs::path> copies;
+        for (const auto& entry : fs::directory_iterator(tmp))
+            if (entry.path().filename().wstring().starts_with(L"VellumoUninstall-"))
+                copies.push_back(entry.path());
+        return copies;
+    }
+
+    const fs::path root = test::fresh_folder();
+    const fs::path sandbox = root / L"sandbox \u00dcn\u00ef";  // paths travel into JSON as UTF-8
+    const fs::path tmp = root / L"tmp";
+    const fs::path work = root;
+};
+
+// ---- The check ---------------------------------------------------------------------
+
+TEST_F(Program, CheckOfAValidPackWritesCheckJsonAndExits0) {
+    ASSERT_EQ(run(setup_program(), L"--check"), 0);
+    const std::string text = read_bytes(sandbox / L"check.json");
+    EXPECT_NE(text.find("\r\n"), std::string::npos);  // written as text
+    const json check = read_json(sandbox / L"check.json");
+    ASSERT_TRUE(check.is_object()) << text;
+    EXPECT_EQ(check["payloadValid"], true);
+    EXPECT_EQ(check["error"], "");
+    EXPECT_EQ(check["installed"], "");
+    EXPECT_EQ(check["mode"], "install");
+    EXPECT_EQ(check["folder"], utf8(install_folder()));
+}
+
+TEST_F(Program, CheckOfADamagedPackExits1WithTheMessage) {
+    ASSERT_EQ(run(damaged_program(), L"--check"), 1);
+    const json check = read_json(sandbox / L"check.json");
+    ASSERT_TRUE(check.is_object());
+    EXPECT_EQ(check["payloadValid"], false);
+    EXPECT_EQ(check["error"], damaged_message);
+}
+
+// The product's own pack is compressed: Wine has no decompressor for it and
+// the stand-in refuses compressed chunks, which the check reports as a
+// damaged installer rather than taking wrong bytes.
+TEST_F(Program, CheckOfACompressedPackUnderTheStandInReportsItDamaged) {
+    ASSERT_EQ(run(windows_path(VELLUMO_PRODUCT_SETUP_PATH), L"--check"), 1);
+    const json check = read_json(sandbox / L"check.json");
+    ASSERT_TRUE(check.is_object());
+    EXPECT_EQ(check["payloadValid"], false);
+    EXPECT_EQ(check["error"], damaged_message);
+}
+
+TEST_F(Program, CheckWithoutAUsableSandboxExits2AndWritesNothing) {
+    const struct {
+        const char* what;
+        std::optional<std::wstring> value;
+    } cases[] = {
+        {"unset", std::nullopt},
+        {"empty", L""},
+        {"relative", L"out"},
+        {"no drive", L"\\out"},
+        {"drive-relative", L"C:out"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(setup_program(), L"--check", c.value), 2) << c.what;
+        EXPECT_FALSE(test::present(work / L"out")) << c.what;
+        EXPECT_FALSE(test::present(work / L"check.json")) << c.what;
+    }
+}
+
+// ---- Silent install and uninstall ------------------------------------------------
+
+TEST_F(Program, SilentInstallWritesTheFilesTheRecordAndTheUninstallEntry) {
+    ASSERT_EQ(run(setup_program(), L"--silent"), 0);
+    EXPECT_EQ(read_json(sandbox / L"result.json")["ok"], true);
+
+    const fs::path companion = install_folder() / L"VellumoCompanion.exe";
+    const fs::path script = scripts_folder() / L"Vellumo.py";
+    const fs::path guide = install_folder() / L"SETUP.md";
+    const fs::path uninstaller = install_folder() / L"uninstall.exe";
+    EXPECT_TRUE(test::holds(companion, payload("VellumoCompanion.exe")));
+    EXPECT_TRUE(test::holds(script, payload("Vellumo.py")));
+    EXPECT_TRUE(test::holds(guide, payload("SETUP.md")));
+    EXPECT_TRUE(test::holds(uninstaller, read_bytes(setup_program())));
+
+    const json record = read_json(install_folder() / L"install.json");
+    ASSERT_TRUE(record.is_object());
+    EXPECT_EQ(record["files"], json::array({utf8(companion), utf8(script), utf8(guide)}));
+    EXPECT_EQ(record["product"], "resolve");
+    EXPECT_EQ(record["registry"],
+              json::array({"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                           "{6F1D9C52-6D9E-4B7E-9C0A-3B8E2C7A41F5}_is1"}));
+    EXPECT_EQ(record["shortcuts"], json::array());
+    EXPECT_EQ(record["version"], "0.4.4");
+
+    const std::wstring quoted = L"\"" + uninstaller.wstring() + L"\"";
+    const std::uint64_t bytes = read_bytes(companion).size() + read_bytes(guide).size() +
+                                read_bytes(uninstaller).size();
+    const struct {
+        const wchar_t* name;
+        DWORD type;
+        std::string data;
+    } values[] = {
+        {L"DisplayName", REG_SZ, test::string_value_bytes(L"Vellumo for DaVinci Resolve")},
+        {L"DisplayVersion", REG_SZ, test::string_value_bytes(L"0.4.4")},
+        {L"Publisher", REG_SZ, test::string_value_bytes(L"Vellumo")},
+        {L"URLInfoAbout", REG_SZ, test::string_value_bytes(L"https://vellumo.app/")},
+        {L"InstallLocation", REG_SZ, test::string_value_bytes(install_folder().wstring())},
+        {L"DisplayIcon", REG_SZ, test::string_value_bytes(companion.wstring())},
+        {L"UninstallString", REG_SZ, test::string_value_bytes(quoted + L" --uninstall")},
+        {L"QuietUninstallString", REG_SZ,
+         test::string_value_bytes(quoted + L" --uninstall --silent")},
+        {L"NoModify", REG_DWORD, test::dword_value_bytes(1)},
+        {L"NoRepair", REG_DWORD, test::dword_value_bytes(1)},
+        {L"EstimatedSize", REG_DWORD, test::dword_value_bytes(static_cast<std::uint32_t>(bytes / 1024))},
+    };
+    std::set<std::wstring> expected_names;
+    for (const auto& v : values) {
+        expected_names.insert(v.name);
+        const auto value = test::read_value(HKEY_CURRENT_USER, uninstall_key, v.name);
+        ASSERT_TRUE(value) << utf8(v.name);
+        EXPECT_EQ(value->type, v.type) << utf8(v.name);
+        EXPECT_EQ(value->bytes, v.data) << utf8(v.name);
+    }
+    // Nothing else under the key, and nothing outside the sandbox key.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, uninstall_key.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    std::set<std::wstring> names;
+    wchar_t name[256];
+    for (DWORD i = 0, length = 256; RegEnumValueW(key, i, name, &length, nullptr, nullptr, nullptr,
+                                                  nullptr) == ERROR_SUCCESS;
+         ++i, length = 256)
+        names.insert(name);
+    RegCloseKey(key);
+    EXPECT_EQ(names, expected_names);
+    EXPECT_FALSE(test::key_exists(HKEY_CURRENT_USER,
+                                  L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                                  L"{6F1D9C52-6D9E-4B7E-9C0A-3B8E2C7A41F5}_is1"));
+}
+
+TEST_F(Program, SilentUninstallRemovesWhatTheInstallWrote) {
+    ASSERT_EQ(run(setup_program(), L"--silent"), 0);
+    ASSERT_TRUE(test::key_exists(HKEY_CURRENT_USER, uninstall_key));
+
+    ASSERT_EQ(run(setup_program(), L"--uninstall --silent"), 0);
+    EXPECT_EQ(read_json(sandbox / L"result.json")["ok"], true);
+    EXPECT_FALSE(test::present(install_folder()));
+    EXPECT_FALSE(test::present(scripts_folder() / L"Vellumo.py"));
+    EXPECT_FALSE(test::key_exists(HKEY_CURRENT_USER, uninstall_key));
+    EXPECT_TRUE(test::present(sandbox / L"Local"));  // the known folder stays
+}
+
+TEST_F(Program, ASecondInstanceExits0AtOnceAndDoesNothing) {
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Local\\VellumoSetupResolve");
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_EQ(run(setup_program(), L"--silent"), 0);
+    EXPECT_EQ(run(setup_program(), L""), 0);  // no window either
+    EXPECT_FALSE(test::present(install_folder()));
+    EXPECT_FALSE(test::present(sandbox / L"result.json"));
+    // The check takes no mutex.
+    EXPECT_EQ(run(setup_program(), L"--check"), 0);
+    CloseHandle(mutex);
+}
+
+// Started as the installed uninstall.exe, the uninstall goes on in a copy in
+// the temporary folder, which removes the original and later itself.
+TEST_F(Program, UninstallFromTheInstallFolderHandsOffToATemporaryCopy) {
+    ASSERT_EQ(run(setup_program(), L"--silent"), 0);
+    const fs::path uninstaller = install_folder() / L"uninstall.exe";
+    ASSERT_TRUE(test::present(uninstaller));
+    fs::remove(sandbox / L"result.json");
+
+    EXPECT_EQ(run(uninstaller, L"--uninstall --silent"), 0);
+
+    EXPECT_TRUE(test::eventually([&] { return test::present(sandbox / L"result.json"); }));
+    EXPECT_TRUE(test::eventually([&] { return !test::present(uninstaller); }));
+    EXPECT_EQ(read_json(sandbox / L"result.json")["ok"], true);
+    EXPECT_FALSE(test::key_exists(HKEY_CURRENT_USER, uninstall_key));
+    // The copy deletes itself about two seconds after it ends.
+    EXPECT_TRUE(test::eventually([&] { return uninstaller_copies().empty(); }, std::chrono::seconds(30)));
+}
+
+// ---- The window without a web view ----------------------------------------------
+
+TEST_F(Program, WindowModeWithoutAWebViewEndsWithExit3) {
+    // Headless, Wine's MessageBoxW returns at once; the text is checked below.
+    EXPECT_EQ(run(setup_program(), L""), 3);
+    EXPECT_FALSE(test::present(install_folder()));
+}
+
+TEST(WindowFailure, ShowsTheMessageAndGives3) {
+    struct Recorder : platform::System {
+        void show_error_message(const std::string& text, const std::string& caption) override {
+            shown.push_back({text, caption});
+        }
+        std::vector<std::pair<std::string, std::string>> shown;
+    } recorder;
+    platform::ScopedSystem scoped(recorder);
+    EXPECT_EQ(run_window_or_report(), 3);
+    const std::vector<std::pair<std::string, std::string>> expected{
+        {"Vellumo Setup could not open its interface. Install or repair Microsoft Edge WebView2 "
+         "Runtime, then try again. No installation was started.",
+         "Vellumo Setup"}};
+    EXPECT_EQ(recorder.shown, expected);
+}
+
+// ---- Planted DLLs ------------------------------------------------------------------
+
+// A downloads folder may hold anything: a DLL named as one that the program
+// loads at run time is never loaded from beside it.
+TEST_F(Program, DllsPlantedBesideTheProgramAreNeverLoaded) {
+    const fs::path downloads = root / L"Downloads";
+    fs::create_directories(downloads);
+    fs::copy_file(setup_program(), downloads / L"vellumo-setup.exe");
+    const char* const planted[] = {"cabinet.dll", "bcrypt.dll", "dwmapi.dll", "uxtheme.dll",
+                                   "version.dll", "WebView2Loader.dll"};
+    for (const char* name : planted) fs::copy_file(windows_path(PLANTED_DLL_PATH), downloads / name);
+
+    EXPECT_EQ(run(downloads / L"vellumo-setup.exe", L"--check"), 0);
+    EXPECT_EQ(read_json(sandbox / L"check.json")["payloadValid"], true);
+    EXPECT_EQ(run(downloads / L"vellumo-setup.exe", L""), 3);
+    for (const char* name : planted)
+        EXPECT_FALSE(test::present(downloads / (std::string(name) + ".loaded"))) << name;
+
+    // The mark is real: the same DLL loaded on purpose leaves it.
+    const fs::path control = downloads / L"control.dll";
+    fs::copy_file(windows_path(PLANTED_DLL_PATH), control);
+    HMODULE loaded = LoadLibraryW(control.c_str());
+    ASSERT_NE(loaded, nullptr);
+    FreeLibrary(loaded);
+    EXPECT_TRUE(test::present(downloads / L"control.dll.loaded"));
+}
+
+// ---- Links in the install's way ------------------------------------------------------
+
+TEST_F(Program, InstallRefusesAnInstallFolderThatIsALink) {
+    const fs::path elsewhere = root / L"elsewhere";
+    fs::create_directories(elsewhere);
+    fs::create_directories(install_folder().parent_path());
+    ASSERT_TRUE(test::make_unix_link(elsewhere, install_folder()));
+
+    EXPECT_EQ(run(setup_program(), L"--silent"), 1);
+    EXPECT_EQ(read_json(sandbox / L"result.json")["error"],
+              "A link is in the way of VellumoCompanion.exe.");
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+TEST_F(Program, InstallRefusesALinkFurtherBelowTheKnownFolder) {
+    const fs::path elsewhere = root / L"elsewhere";
+    fs::create_directories(elsewhere);
+    fs::create_directories(sandbox / L"Local");
+    ASSERT_TRUE(test::make_unix_link(elsewhere, sandbox / L"Local" / L"Programs"));
+
+    EXPECT_EQ(run(setup_program(), L"--silent"), 1);
+    EXPECT_EQ(read_json(sandbox / L"result.json")["error"],
+              "A link is in the way of VellumoCompanion.exe.");
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+TEST_F(Program, TemporaryFilesAreNeverWrittenThroughAPlantedLink) {
+    const fs::path outside = root / L"outside.txt";
+    test::write_bytes(outside, "precious");
+    fs::create_directories(install_folder());
+    fs::create_directories(scripts_folder());
+    for (const fs::path& temporary : {install_folder() / L"VellumoCompanion.exe.vellumo-new",
+                                      install_folder() / L"SETUP.md.vellumo-new",
+                                      scripts_folder() / L"Vellumo.py.vellumo-new"})
+        ASSERT_TRUE(test::make_unix_link(outside, temporary));
+
+    EXPECT_EQ(run(setup_program(), L"--silent"), 0);
+    EXPECT_TRUE(test::holds(outside, "precious"));
+    EXPECT_TRUE(test::holds(install_folder() / L"VellumoCompanion.exe", payload("VellumoCompanion.exe")));
+}
+
+}  // namespace
+}  // namespace vellumo

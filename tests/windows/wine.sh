@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# wine.sh PREFIX CABINET_DLL PROGRAM [ARGUMENTS...]: runs a Windows test program
+# under Wine in the test prefix PREFIX, made on first use (about ten seconds),
+# with the stand-in CABINET_DLL as its system32\cabinet.dll, preferred over
+# Wine's own. Test programs find their temporary folder in VELLUMO_TEST_TMP.
+set -euo pipefail
+prefix=$1 cabinet=$2
+shift 2
+
+export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
+# Headless: a message box returns at once instead of waiting for a click.
+unset DISPLAY WAYLAND_DISPLAY
+# No Mono or Gecko installer prompts; nothing here needs them.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+mkdir -p "$(dirname "$prefix")"
+{
+  flock 9
+  if [ ! -f "$prefix/.made" ]; then
+    rm -rf "$prefix"
+    wine wineboot --init >/dev/null 2>&1
+    wineserver --wait
+    touch "$prefix/.made"
+  fi
+  system32=$prefix/drive_c/windows/system32
+  cmp -s "$cabinet" "$system32/cabinet.dll" || cp "$cabinet" "$system32/cabinet.dll"
+} 9>"$prefix.lock"
+
+export WINEDLLOVERRIDES="cabinet=n;$WINEDLLOVERRIDES"
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/vellumo-wine.XXXXXX")
+trap 'rm -rf "$tmp"' EXIT
+export VELLUMO_TEST_TMP="Z:${tmp//\//\\}"
+status=0
+wine "$@" || status=$?
+exit $status

@@ -1,0 +1,236 @@
+// What the Windows tests share: their own temporary folders (Z:\ paths of
+// Linux folders, which wine.sh removes after the run), programs started with
+// a chosen environment, raw registry reads and Unix links seen from Wine.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vellumo::test {
+
+namespace fs = std::filesystem;
+
+inline std::u16string u16(const std::wstring& text) { return {text.begin(), text.end()}; }
+inline std::wstring wide(const std::u16string& text) { return {text.begin(), text.end()}; }
+
+// A Linux path (from the build) as Wine sees it: drive Z: is the root.
+inline fs::path windows_path(const std::string& unix_path) {
+    std::wstring text = L"Z:";
+    for (const char c : unix_path) text += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    return text;
+}
+
+// A fresh folder for the running test, below the run's temporary folder.
+inline fs::path fresh_folder() {
+    static int count = 0;
+    wchar_t buffer[1024];
+    const DWORD length = GetEnvironmentVariableW(L"VELLUMO_TEST_TMP", buffer, 1024);
+    const fs::path base = length > 0 && length < 1024 ? fs::path(buffer) : fs::temp_directory_path();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "test";
+    for (char& c : name)
+        if (c == '/') c = '-';
+    const fs::path folder = base / (name + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                    std::to_string(++count));
+    fs::create_directories(folder);
+    return folder;
+}
+
+inline std::string read_bytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Whether `file` holds exactly `expected`; a failure names the sizes only
+// (printing a diff of large binary contents would take all memory).
+inline ::testing::AssertionResult holds(const fs::path& file, const std::string& expected) {
+    const std::string actual = read_bytes(file);
+    if (actual == expected) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << file.string() << " holds " << actual.size()
+                                         << " other bytes than the " << expected.size() << " expected";
+}
+
+inline void write_bytes(const fs::path& file, const std::string& bytes) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Whether anything, a dangling link included, is at `path`.
+inline bool present(const fs::path& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Polls `condition` until it holds or `limit` has passed; its last answer.
+inline bool eventually(const std::function<bool()>& condition,
+                       std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// A started process; killed when it is still running at the end of the test.
+class Process {
+public:
+    Process() = default;
+    Process(HANDLE process, DWORD id) : handle_(process), id_(id) {}
+    Process(Process&& other) noexcept : handle_(other.handle_), id_(other.id_) {
+        other.handle_ = nullptr;
+    }
+    Process& operator=(Process&&) = delete;
+    ~Process() {
+        if (handle_ == nullptr) return;
+        if (WaitForSingleObject(handle_, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(handle_, 99);
+            WaitForSingleObject(handle_, 5000);
+        }
+        CloseHandle(handle_);
+    }
+    explicit operator bool() const { return handle_ != nullptr; }
+    DWORD id() const { return id_; }
+    bool running() const { return handle_ && WaitForSingleObject(handle_, 0) == WAIT_TIMEOUT; }
+    // The exit code; -1 when it has not ended within `limit_ms` (it is killed).
+    long wait(DWORD limit_ms = 60000) {
+        if (handle_ == nullptr) return -1;
+        if (WaitForSingleObject(handle_, limit_ms) != WAIT_OBJECT_0) {
+            TerminateProcess(handle_, 99);
+            WaitForSingleObject(handle_, 5000);
+            return -1;
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(handle_, &code);
+        return static_cast<long>(code);
+    }
+
+private:
+    HANDLE handle_ = nullptr;
+    DWORD id_ = 0;
+};
+
+// The environment of this process with `changes` applied: a value sets a
+// variable, nullopt removes it.
+inline std::wstring environment_block(
+    const std::map<std::wstring, std::optional<std::wstring>>& changes) {
+    std::map<std::wstring, std::wstring> variables;
+    wchar_t* strings = GetEnvironmentStringsW();
+    for (const wchar_t* entry = strings; *entry != L'\0'; entry += wcslen(entry) + 1) {
+        const std::wstring text = entry;
+        const std::size_t equals = text.find(L'=', 1);  // "=C:=C:\..." entries start with '='
+        if (equals != std::wstring::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    FreeEnvironmentStringsW(strings);
+    for (const auto& [name, value] : changes) {
+        for (auto it = variables.begin(); it != variables.end();)
+            it = _wcsicmp(it->first.c_str(), name.c_str()) == 0 ? variables.erase(it) : std::next(it);
+        if (value) variables[name] = *value;
+    }
+    std::wstring block;
+    for (const auto& [name, value] : variables) block += name + L"=" + value + L'\0';
+    block += L'\0';
+    return block;
+}
+
+// Starts `program` with `arguments` appended to its quoted path.
+inline Process start(const fs::path& program, const std::wstring& arguments,
+                     const std::map<std::wstring, std::optional<std::wstring>>& changes = {},
+                     const fs::path& current_folder = {}) {
+    std::wstring command_line = L"\"" + program.wstring() + L"\"";
+    if (!arguments.empty()) command_line += L" " + arguments;
+    std::wstring environment = environment_block(changes);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                        current_folder.empty() ? nullptr : current_folder.c_str(), &startup, &info))
+        return {};
+    CloseHandle(info.hThread);
+    return {info.hProcess, info.dwProcessId};
+}
+
+inline fs::path test_helper() { return windows_path(TEST_HELPER_PATH); }
+
+// A raw registry value under HKEY_CURRENT_USER: its type and bytes.
+struct RegistryValue {
+    DWORD type = 0;
+    std::string bytes;
+};
+
+inline std::optional<RegistryValue> read_value(HKEY root, const std::wstring& key,
+                                               const std::wstring& name) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return std::nullopt;
+    RegistryValue value;
+    DWORD size = 0;
+    LSTATUS status = RegQueryValueExW(opened, name.c_str(), nullptr, &value.type, nullptr, &size);
+    if (status == ERROR_SUCCESS) {
+        value.bytes.resize(size);
+        status = RegQueryValueExW(opened, name.c_str(), nullptr, &value.type,
+                                  reinterpret_cast<BYTE*>(value.bytes.data()), &size);
+    }
+    RegCloseKey(opened);
+    if (status != ERROR_SUCCESS) return std::nullopt;
+    return value;
+}
+
+inline bool key_exists(HKEY root, const std::wstring& key) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+// The REG_SZ bytes of `text`: its UTF-16 units and one terminator.
+inline std::string string_value_bytes(const std::wstring& text) {
+    const auto* data = reinterpret_cast<const char*>(text.c_str());
+    return std::string(data, (text.size() + 1) * sizeof(wchar_t));
+}
+
+inline std::string dword_value_bytes(std::uint32_t value) {
+    return std::string(reinterpret_cast<const char*>(&value), 4);
+}
+
+// Makes `link` a Unix symbolic link to the existing `target` (both Z:\
+// paths). Wine 8 makes no link of its own: CreateSymbolicLinkW reports
+// success and creates nothing, FSCTL_SET_REPARSE_POINT answers
+// ERROR_NOT_SUPPORTED and "mklink /J" fails. So ln makes it, which Wine
+// starts as a Unix process (with no handle to wait on: the link is awaited
+// instead). Wine shows a Unix link to a folder as a reparse point, one to a
+// file as a plain file. False when no link appeared.
+inline bool make_unix_link(const fs::path& target, const fs::path& link) {
+    auto unix_text = [](const fs::path& path) {
+        std::wstring text = path.wstring();
+        if (text.size() >= 2 && (text[0] == L'Z' || text[0] == L'z') && text[1] == L':')
+            text.erase(0, 2);
+        for (wchar_t& c : text)
+            if (c == L'\\') c = L'/';
+        return L"\"" + text + L"\"";
+    };
+    std::wstring command_line = L"ln -s " + unix_text(target) + L" " + unix_text(link);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(L"Z:\\bin\\ln", command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info))
+        return false;
+    if (info.hThread) CloseHandle(info.hThread);
+    if (info.hProcess) CloseHandle(info.hProcess);
+    return eventually([&] { return present(link); }, std::chrono::seconds(5));
+}
+
+}  // namespace vellumo::test
