@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "view/view.hpp"
+
 namespace vellumo::view {
 namespace {
 
@@ -60,6 +62,19 @@ std::string binding_script(const std::string& name) {
 std::string reply_script(const std::string& id, int status, const std::string& result) {
     return "window.__vellumo&&window.__vellumo.reply(" + js_string(id) + "," +
            std::to_string(status) + "," + js_string(result) + ")";
+}
+
+// The parts of the engine that are the same on every platform.
+
+bool Engine::bind(const std::string& name, SyncHandler handler) {
+    return bind(name, AsyncHandler([this, handler = std::move(handler)](const std::string& id,
+                                                                        const std::string& args) {
+        resolve(id, 0, handler(args));
+    }));
+}
+
+void Engine::resolve(const std::string& id, int status, const std::string& result) {
+    dispatch([this, script = reply_script(id, status, result)] { eval(script); });
 }
 
 }  // namespace vellumo::view

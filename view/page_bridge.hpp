@@ -1,5 +1,6 @@
 // The page side of the engines' bindings, the same on every platform: the
-// scripts that define the bound functions and carry the answers back.
+// scripts that define the bound functions and carry the answers back (and,
+// in page_bridge.cpp, the engine's synchronous bind and its resolve).
 //
 // A script at the start of every top-level document defines window.__vellumo,
 // and each binding adds one more that puts its function on window. A call

@@ -2,10 +2,10 @@
 // bits and DWM, the monitor's work area, the move, drag and minimise.
 #include "platform/windows/window.hpp"
 
-#include <windows.h>
-#include <uxtheme.h>  // MARGINS
-
 #include "platform/platform.hpp"
+#include "platform/windows/win32.hpp"
+
+#include <uxtheme.h>  // MARGINS, after <windows.h>
 
 namespace vellumo::platform {
 namespace {
@@ -19,19 +19,11 @@ constexpr DWORD dwm_window_corner_preference = 33;
 constexpr DWORD dwm_corner_round = 2;
 constexpr DWORD dwm_use_immersive_dark_mode = 20;
 
-// dwmapi.dll is not a KnownDLL: from System32 only, never beside the program.
-HMODULE dwm_library() {
-    static const HMODULE library =
-        LoadLibraryExW(L"dwmapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    return library;
-}
-
+// dwmapi.dll is not a KnownDLL: from System32 only.
 template <class Function>
 Function dwm_function(const char* name) {
-    const HMODULE library = dwm_library();
-    return library ? reinterpret_cast<Function>(
-                         reinterpret_cast<void*>(GetProcAddress(library, name)))
-                   : nullptr;
+    static const HMODULE dwm = system_library(L"dwmapi.dll");
+    return library_function<Function>(dwm, name);
 }
 
 }  // namespace

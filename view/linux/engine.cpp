@@ -189,13 +189,6 @@ void* Engine::window() const { return state_->window; }
 
 void* Engine::web_view() const { return state_->view; }
 
-bool Engine::bind(const std::string& name, SyncHandler handler) {
-    return bind(name, AsyncHandler([this, handler = std::move(handler)](const std::string& id,
-                                                                        const std::string& args) {
-        resolve(id, 0, handler(args));
-    }));
-}
-
 bool Engine::bind(const std::string& name, AsyncHandler handler) {
     if (!state_->handlers.emplace(name, std::move(handler)).second) return false;
     WebKitUserScript* script = webkit_user_script_new(
@@ -204,10 +197,6 @@ bool Engine::bind(const std::string& name, AsyncHandler handler) {
     webkit_user_content_manager_add_script(state_->content, script);
     webkit_user_script_unref(script);
     return true;
-}
-
-void Engine::resolve(const std::string& id, int status, const std::string& result) {
-    dispatch([this, script = reply_script(id, status, result)] { eval(script); });
 }
 
 void Engine::dispatch(std::function<void()> task) {

@@ -27,6 +27,7 @@
 #include <utility>
 
 #include "platform/platform.hpp"
+#include "platform/windows/win32.hpp"
 #include "view/page_bridge.hpp"
 #include "view/windows/callback.hpp"
 #include "view/windows/runtime.hpp"
@@ -46,8 +47,7 @@ constexpr int user_data_removal_tries = 50;
 constexpr DWORD user_data_removal_pause_ms = 100;
 
 std::wstring wide(const std::string& text) {
-    const std::u16string units = platform::utf8_to_utf16(text);
-    return std::wstring(units.begin(), units.end());
+    return platform::wide_string(platform::utf8_to_utf16(text));
 }
 
 std::string narrow(const wchar_t* text) {
@@ -165,7 +165,6 @@ void Engine::State::create_window() {
     type.hInstance = instance;
     type.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(program_icon_id));
     type.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    type.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));  // no white flash
     type.lpszClassName = window_class;
     if (!RegisterClassExW(&type) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         throw failure("The window class cannot be registered", HRESULT_FROM_WIN32(GetLastError()));
@@ -376,23 +375,12 @@ void* Engine::window() const { return state_->window; }
 
 void* Engine::web_view() const { return state_->controller.get(); }
 
-bool Engine::bind(const std::string& name, SyncHandler handler) {
-    return bind(name, AsyncHandler([this, handler = std::move(handler)](const std::string& id,
-                                                                        const std::string& args) {
-        resolve(id, 0, handler(args));
-    }));
-}
-
 bool Engine::bind(const std::string& name, AsyncHandler handler) {
     if (!state_->handlers.emplace(name, std::move(handler)).second) return false;
     if (state_->web_view)
         state_->web_view->AddScriptToExecuteOnDocumentCreated(wide(binding_script(name)).c_str(),
                                                               nullptr);
     return true;
-}
-
-void Engine::resolve(const std::string& id, int status, const std::string& result) {
-    dispatch([this, script = reply_script(id, status, result)] { eval(script); });
 }
 
 void Engine::dispatch(std::function<void()> task) {

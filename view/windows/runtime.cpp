@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/windows/win32.hpp"
+
 namespace vellumo::view {
 namespace {
 
@@ -36,13 +38,6 @@ std::optional<RuntimeClient> client_in(std::wstring folder, bool fixed_version) 
     return client;
 }
 
-std::optional<std::wstring> variable(const wchar_t* name) {
-    std::array<wchar_t, 32768> value;  // the largest an environment value can be
-    const DWORD length = GetEnvironmentVariableW(name, value.data(), value.size());
-    if (length == 0 || length >= value.size()) return std::nullopt;
-    return std::wstring(value.data(), length);
-}
-
 std::optional<std::wstring> registered_folder(HKEY root, REGSAM view) {
     std::array<wchar_t, 1024> value;
     DWORD bytes = sizeof value;
@@ -55,7 +50,7 @@ std::optional<std::wstring> registered_folder(HKEY root, REGSAM view) {
 }  // namespace
 
 std::optional<RuntimeClient> find_runtime_client() {
-    if (const auto folder = variable(fixed_version_variable)) return client_in(*folder, true);
+    if (const auto folder = platform::read_environment(fixed_version_variable)) return client_in(*folder, true);
     for (const auto& [root, view] : {std::pair{HKEY_LOCAL_MACHINE, RRF_SUBKEY_WOW6432KEY},
                                      std::pair{HKEY_CURRENT_USER, 0}}) {
         if (const auto folder = registered_folder(root, view))
@@ -71,8 +66,8 @@ HRESULT create_environment(const RuntimeClient& client, const std::wstring& user
         client.dll.c_str(), nullptr,
         LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!library) return HRESULT_FROM_WIN32(GetLastError());
-    const auto create = reinterpret_cast<CreateEnvironmentInternal>(reinterpret_cast<void*>(
-        GetProcAddress(library, "CreateWebViewEnvironmentWithOptionsInternal")));
+    const auto create = platform::library_function<CreateEnvironmentInternal>(
+        library, "CreateWebViewEnvironmentWithOptionsInternal");
     if (!create) {
         FreeLibrary(library);
         return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
