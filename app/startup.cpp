@@ -1,6 +1,5 @@
 #include "app/startup.hpp"
 
-#include <fstream>
 #include <system_error>
 
 #include "app/jobs.hpp"
@@ -9,6 +8,7 @@
 #include "engine/locations.hpp"
 #include "engine/payload.hpp"
 #include "engine/product_info.hpp"
+#include "engine/replace.hpp"
 #include "engine/text.hpp"
 #include "platform/platform.hpp"
 
@@ -43,10 +43,15 @@ bool write_json_file(const fs::path& file, const nlohmann::json& document) {
     } catch (const nlohmann::json::exception&) {
         return false;
     }
-    std::ofstream out(file, std::ios::out | std::ios::trunc);
-    out << text;
-    out.close();  // a write that fails only when flushed counts too
-    return !out.fail();
+    // The folder is the sandbox, trusted and never made here; a folder at the
+    // file's name is the user's, not to be moved aside.
+    const fs::path folder = file.parent_path();
+    std::error_code ignored;
+    if (!fs::is_directory(fs::status(folder, ignored)) ||
+        fs::is_directory(fs::status(file, ignored)))
+        return false;
+    std::string error;
+    return write_text_file_replacing(file, folder, text, error);
 }
 
 int run_check() {
@@ -70,6 +75,23 @@ std::u16string hand_off_command_line(const fs::path& copy, bool silent) {
     return line;
 }
 
+namespace {
+
+// Copies `source` to `copy` exclusively, never through a link planted at its
+// name. A regular file there is the stale copy of an earlier run with the
+// same process id: it goes, once.
+bool make_uninstaller_copy(const fs::path& source, const fs::path& copy) {
+    platform::System& system = platform::os();
+    platform::NewFile made = system.copy_to_new_file(source, copy);
+    std::error_code ignored;
+    if (made == platform::NewFile::not_created && !system.is_link(copy) &&
+        fs::is_regular_file(fs::status(copy, ignored)) && fs::remove(copy, ignored))
+        made = system.copy_to_new_file(source, copy);
+    return made == platform::NewFile::written;
+}
+
+}  // namespace
+
 bool hand_off_uninstall(bool& mutex_held) {
     platform::System& system = platform::os();
     const fs::path exe = current_exe_path();
@@ -83,7 +105,7 @@ bool hand_off_uninstall(bool& mutex_held) {
     const fs::path copy = folder / path_from_wide(uninstaller_copy_name(system.current_process_id()));
     // The first argument of a command line ends at the next quote.
     if (path_wide(copy).find(u'"') != std::u16string::npos) return false;
-    if (!fs::copy_file(exe, copy, fs::copy_options::overwrite_existing, error)) return false;
+    if (!make_uninstaller_copy(exe, copy)) return false;
 
     if (mutex_held) {
         system.release_instance_mutex();  // the copy takes it itself

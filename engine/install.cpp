@@ -1,9 +1,11 @@
 #include "engine/install.hpp"
 
 #include <system_error>
+#include <utility>
 
 #include "engine/detection.hpp"
 #include "engine/install_record.hpp"
+#include "engine/links.hpp"
 #include "engine/locations.hpp"
 #include "engine/payload.hpp"
 #include "engine/product_info.hpp"
@@ -15,9 +17,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr const char* registering_failed_message = "Could not finish registering the installation.";
+
 // Creates the install folder; false (with the message in result.error) when it
-// cannot be made or something else stands at its place.
-bool prepare_install_folder(const fs::path& folder, JobResult& result) {
+// cannot be made or something else stands at its place. An unresolved known
+// folder fails here too, before anything is written: its locations would lie
+// relative to wherever the setup was started, where no uninstall finds them.
+// So does a link on the way to the folder: its leftovers would be cleared and
+// its files written wherever the link points.
+bool prepare_install_folder(const fs::path& folder, const fs::path& local, JobResult& result) {
+    const std::pair<fs::path, fs::path> bases[] = {
+        {local, folder},
+        {roaming_root(), resolve_scripts_dir()},
+    };
+    for (const auto& [base, location] : bases) {
+        if (base.empty()) {
+            result.error = "Could not create " + path_utf8(location) + ".";
+            return false;
+        }
+    }
+    if (link_in_the_way(folder, local)) {
+        result.error = "A link is in the way of " + path_utf8(folder.filename()) + ".";
+        return false;
+    }
     std::error_code created;
     fs::create_directories(folder, created);
     std::error_code ignored;
@@ -36,22 +58,23 @@ void remove_earlier_installer(const fs::path& folder) {
 }
 
 // Copies the running setup into the install folder as its uninstaller, unless
-// it already is that file.
-void copy_setup_as_uninstaller(const fs::path& folder) {
+// it already is that file. A partial copy never takes the place of an earlier
+// one: the Uninstall entry would start it.
+bool copy_setup_as_uninstaller(const fs::path& folder, const fs::path& local) {
     const fs::path target = folder / "uninstall.exe";
     const fs::path self = current_exe_path();
-    if (self == target) return;
-    std::error_code ignored;
-    fs::copy_file(self, target, fs::copy_options::overwrite_existing, ignored);
+    if (self == target) return true;
+    std::string ignored;  // the step has one message of its own
+    return copy_file_replacing(self, target, local, ignored);
 }
 
 }  // namespace
 
 bool install_payload_file(const std::string& name, const fs::path& destination,
-                          JobResult& result) {
+                          const fs::path& trusted_root, JobResult& result) {
     const std::vector<std::uint8_t>& bytes = payload_files.at(name);
     std::string error;
-    if (!write_file_replacing(destination, bytes, error)) {
+    if (!write_file_replacing(destination, trusted_root, bytes, error)) {
         result.error = error;
         return false;
     }
@@ -69,22 +92,25 @@ JobResult run_install(const ProgressFn& progress) {
     if (!load_payload(result.error)) return result;
 
     const fs::path folder = install_dir();
-    if (!prepare_install_folder(folder, result)) return result;
+    const fs::path local = local_root();
+    if (!prepare_install_folder(folder, local, result)) return result;
     remove_leftovers(folder);
 
     const bool resolve_found = detect_resolve();
     const bool python_found = detect_python();
 
     progress(18, "Installing the Vellumo window");
-    if (!install_payload_file("VellumoCompanion.exe", folder / "VellumoCompanion.exe", result))
+    if (!install_payload_file("VellumoCompanion.exe", folder / "VellumoCompanion.exe", local,
+                              result))
         return result;
 
     progress(40, "Adding Vellumo to Resolve's Scripts menu");
-    if (!install_payload_file("Vellumo.py", resolve_scripts_dir() / "Vellumo.py", result))
+    if (!install_payload_file("Vellumo.py", resolve_scripts_dir() / "Vellumo.py", roaming_root(),
+                              result))
         return result;
 
     progress(58, "Adding the setup guide");
-    if (!install_payload_file("SETUP.md", folder / "SETUP.md", result)) return result;
+    if (!install_payload_file("SETUP.md", folder / "SETUP.md", local, result)) return result;
 
     remove_earlier_installer(folder);
 
@@ -93,11 +119,14 @@ JobResult run_install(const ProgressFn& progress) {
     if (is_process_running(u"Resolve.exe")) result.notes.push_back("restart-resolve");
 
     progress(82, "Registering with Windows");
-    copy_setup_as_uninstaller(folder);
+    if (!copy_setup_as_uninstaller(folder, local)) {
+        result.error = registering_failed_message;
+        return result;
+    }
     write_uninstall_entry(folder);
     complete_manifest(result.manifest);
-    if (!write_install_manifest(folder, result.manifest)) {
-        result.error = "Could not finish registering the installation.";
+    if (!write_install_manifest(folder, local, result.manifest)) {
+        result.error = registering_failed_message;
         return result;
     }
 

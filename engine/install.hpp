@@ -25,9 +25,10 @@ using ProgressFn = std::function<void(int, const std::string&)>;
 
 JobResult run_install(const ProgressFn& progress);
 
-// Writes payload file `name` to `destination` and records it in the manifest's
-// "files"; on failure copies the message into result.error.
+// Writes payload file `name` to `destination`, below the trusted root of the
+// link rule, and records it in the manifest's "files"; on failure copies the
+// message into result.error.
 bool install_payload_file(const std::string& name, const std::filesystem::path& destination,
-                          JobResult& result);
+                          const std::filesystem::path& trusted_root, JobResult& result);
 
 }  // namespace vellumo

@@ -1,11 +1,13 @@
 #include "engine/install_record.hpp"
 
 #include <fstream>
+#include <optional>
 #include <system_error>
 
 #include "engine/locations.hpp"
 #include "engine/product_info.hpp"
 #include "engine/registry.hpp"
+#include "engine/replace.hpp"
 #include "engine/text.hpp"
 
 namespace vellumo {
@@ -14,6 +16,28 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* manifest_name = "install.json";
+
+// install.json is an object of arrays of strings: two levels. Anything deeper,
+// or larger than any record of ours, is not one; refusing it while parsing
+// keeps a hostile file from exhausting the stack or the memory.
+constexpr int max_manifest_depth = 2;
+constexpr std::size_t max_manifest_bytes = 1024 * 1024;
+
+// The file's text, or nothing when it is too large or cannot be read (a
+// folder at its place included). read() turns a failing read into badbit
+// instead of the exception the buffer throws.
+std::optional<std::string> read_manifest_text(const fs::path& file) {
+    std::ifstream in(file);
+    if (!in) return std::nullopt;
+    std::string text;
+    char chunk[16 * 1024];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        text.append(chunk, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > max_manifest_bytes) return std::nullopt;
+    }
+    if (in.bad()) return std::nullopt;
+    return text;
+}
 
 }  // namespace
 
@@ -64,17 +88,27 @@ std::string manifest_text(const nlohmann::json& manifest) {
     return manifest.dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
 }
 
-bool write_install_manifest(const fs::path& install_folder, const nlohmann::json& manifest) {
-    std::ofstream out(install_folder / manifest_name, std::ios::out | std::ios::trunc);
-    out << manifest_text(manifest);
-    return !out.fail();
+bool write_install_manifest(const fs::path& install_folder, const fs::path& trusted_root,
+                            const nlohmann::json& manifest) {
+    std::string ignored;  // the caller has one message for every failure
+    return write_text_file_replacing(install_folder / manifest_name, trusted_root,
+                                     manifest_text(manifest), ignored);
 }
 
 nlohmann::json load_install_manifest() {
-    std::ifstream in(install_dir() / manifest_name);
-    if (!in) return nlohmann::json::object();
-    nlohmann::json manifest = nlohmann::json::parse(in, nullptr, false, false);
-    return manifest.is_object() ? manifest : nlohmann::json::object();
+    const std::optional<std::string> text = read_manifest_text(install_dir() / manifest_name);
+    if (!text) return nlohmann::json::object();
+    bool too_deep = false;
+    const nlohmann::json::parser_callback_t refuse_deep =
+        [&too_deep](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
+            const bool opens = event == nlohmann::json::parse_event_t::object_start ||
+                               event == nlohmann::json::parse_event_t::array_start;
+            if (opens && depth >= max_manifest_depth) too_deep = true;
+            return !too_deep;  // nothing more is kept once it is
+        };
+    nlohmann::json manifest = nlohmann::json::parse(*text, refuse_deep, false, false);
+    if (too_deep || !manifest.is_object()) return nlohmann::json::object();
+    return manifest;
 }
 
 }  // namespace vellumo

@@ -25,8 +25,10 @@ std::uint32_t estimated_size_kib(const std::filesystem::path& folder);
 // install has filled.
 void complete_manifest(nlohmann::json& manifest);
 
-// Writes install.json into `install_folder`; false when the stream failed.
+// Writes install.json into `install_folder` by safe replacement, never
+// through a link below `trusted_root`; false when it is not completely written.
 bool write_install_manifest(const std::filesystem::path& install_folder,
+                            const std::filesystem::path& trusted_root,
                             const nlohmann::json& manifest);
 
 // The JSON of install.json; an empty object when the file is missing,

@@ -1,8 +1,9 @@
 #include "engine/replace.hpp"
 
-#include <fstream>
+#include <functional>
 #include <system_error>
 
+#include "engine/links.hpp"
 #include "engine/text.hpp"
 #include "platform/platform.hpp"
 
@@ -10,11 +11,10 @@ namespace vellumo {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::NewFile;
 
-bool is_link(const fs::path& path) {
-    std::error_code ignored;
-    return fs::is_symlink(fs::symlink_status(path, ignored));
-}
+// Makes the temporary file, exclusively and never through a link.
+using CreateNew = std::function<NewFile(const fs::path& temporary)>;
 
 bool fail(std::string& error, std::string message) {
     error = std::move(message);
@@ -27,48 +27,75 @@ fs::path with_suffix(const fs::path& path, const std::string& suffix) {
     return result;
 }
 
-}  // namespace
-
-bool write_file_replacing(const fs::path& target, const std::vector<std::uint8_t>& bytes,
-                          std::string& error) {
+bool replace_file(const fs::path& target, const fs::path& trusted_root, const CreateNew& create,
+                  std::string& error) {
     const fs::path parent = target.parent_path();
     const std::string name = path_utf8(target.filename());
+    const std::string link_message = "A link is in the way of " + name + ".";
     std::error_code ignored;
 
-    fs::create_directories(parent, ignored);  // a failure shows when the file is opened
-
-    if (is_link(parent) || is_link(target))
-        return fail(error, "A link is in the way of " + name + ".");
+    // Before the folders are made: they would be made wherever a link points.
+    if (link_in_the_way(target, trusted_root)) return fail(error, link_message);
+    fs::create_directories(parent, ignored);  // a failure shows when the file is created
 
     const fs::path temporary = with_suffix(target, temporary_suffix);
-    // A link at our own temporary name can only have been planted; writing
-    // through it would put the bytes wherever it points.
-    if (is_link(temporary)) fs::remove(temporary, ignored);
-
-    std::ofstream out(temporary, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!out) return fail(error, "Could not write to " + path_utf8(parent) + ".");
-
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    out.close();  // closing writes too: a failure there is a failed write as well
-    if (!out) {
-        fs::remove(temporary, ignored);
+    fs::remove(temporary, ignored);  // stale, or planted: a link goes, its target stays
+    switch (create(temporary)) {
+    case NewFile::written:
+        break;
+    case NewFile::not_created:
+        return fail(error, "Could not write to " + path_utf8(parent) + ".");
+    case NewFile::not_written:
         return fail(error, "The disk may be full.");
     }
 
-    if (platform::os().move_file_replacing(temporary, target)) return true;
+    bool moved = platform::os().move_file_replacing(temporary, target);
+    if (!moved) {
+        // The target cannot be replaced (a running program, say): move it
+        // aside and the new file in. No step is undone if the second move fails.
+        const fs::path backup = with_suffix(
+            target, backup_marker + std::to_string(platform::os().tick_count_ms()));
+        moved = platform::os().move_file_no_overwrite(target, backup, false) &&
+                platform::os().move_file_no_overwrite(temporary, target, true);
+    }
+    if (!moved) {
+        fs::remove(temporary, ignored);
+        return fail(error, "Could not replace " + name + ". Close it and try again.");
+    }
+    // Our file can be swapped for a link between its creation and the move,
+    // and the move then puts the link in place: take it away again.
+    if (platform::os().is_link(target)) {
+        fs::remove(target, ignored);
+        return fail(error, link_message);
+    }
+    return true;
+}
 
-    // The target cannot be replaced (a running program, say): move it aside
-    // and the new file in. No step is undone if the second move fails.
-    const fs::path backup =
-        with_suffix(target, backup_marker + std::to_string(platform::os().tick_count_ms()));
-    if (platform::os().move_file_no_overwrite(target, backup, false) &&
-        platform::os().move_file_no_overwrite(temporary, target, true))
-        return true;
+}  // namespace
 
-    fs::remove(temporary, ignored);
-    return fail(error, "Could not replace " + name + ". Close it and try again.");
+bool write_file_replacing(const fs::path& target, const fs::path& trusted_root,
+                          std::span<const std::uint8_t> bytes, std::string& error) {
+    return replace_file(
+        target, trusted_root,
+        [&](const fs::path& temporary) { return platform::os().write_new_file(temporary, bytes); },
+        error);
+}
+
+bool write_text_file_replacing(const fs::path& target, const fs::path& trusted_root,
+                               const std::string& text, std::string& error) {
+    const std::string content = platform::text_file_content(text);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(content.data());
+    return write_file_replacing(target, trusted_root, {bytes, content.size()}, error);
+}
+
+bool copy_file_replacing(const fs::path& source, const fs::path& target,
+                         const fs::path& trusted_root, std::string& error) {
+    return replace_file(
+        target, trusted_root,
+        [&](const fs::path& temporary) {
+            return platform::os().copy_to_new_file(source, temporary);
+        },
+        error);
 }
 
 void remove_leftovers(const fs::path& folder) {

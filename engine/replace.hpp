@@ -1,12 +1,13 @@
-// Safe replacement of an installed file that may be in use, and the removal of
-// the temporary and backup files it can leave behind. Used by the install
-// (each payload file, and the install folder before writing) and the uninstall.
+// Safe replacement of a file that may be in use, and the removal of the
+// temporary and backup files it can leave behind. Used by the install (each
+// payload file, uninstall.exe, install.json, and the install folder before
+// writing), the uninstall, and the result files of the headless modes.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
-#include <vector>
 
 namespace vellumo {
 
@@ -16,11 +17,23 @@ namespace vellumo {
 inline constexpr char temporary_suffix[] = ".vellumo-new";
 inline constexpr char backup_marker[] = ".old-";
 
-// Makes `target` hold exactly `bytes`, never writing into the target itself.
-// False with one sentence for the user in `error`; `error` is untouched on
-// success.
+// Makes `target` hold exactly `bytes`, never writing into the target itself
+// nor through a link: a link at the target or at any folder between
+// `trusted_root` and it refuses the write (see engine/links.hpp). False with
+// one sentence for the user in `error`; `error` is untouched on success.
 bool write_file_replacing(const std::filesystem::path& target,
-                          const std::vector<std::uint8_t>& bytes, std::string& error);
+                          const std::filesystem::path& trusted_root,
+                          std::span<const std::uint8_t> bytes, std::string& error);
+
+// The same with `text` as a text file: each line break as the platform's text
+// files have it (CR LF on Windows), as a text-mode stream would write it.
+bool write_text_file_replacing(const std::filesystem::path& target,
+                               const std::filesystem::path& trusted_root, const std::string& text,
+                               std::string& error);
+
+// The same with the bytes of the file `source`.
+bool copy_file_replacing(const std::filesystem::path& source, const std::filesystem::path& target,
+                         const std::filesystem::path& trusted_root, std::string& error);
 
 // Deletes the temporary and backup files directly inside `folder` (not in its
 // sub-folders). Failures to delete are ignored: a busy backup waits for the

@@ -5,6 +5,7 @@
 
 #include "engine/detection.hpp"
 #include "engine/install_record.hpp"
+#include "engine/links.hpp"
 #include "engine/locations.hpp"
 #include "engine/product_info.hpp"
 #include "engine/registry.hpp"
@@ -15,12 +16,6 @@ namespace vellumo {
 namespace fs = std::filesystem;
 
 namespace {
-
-using platform::KnownFolder;
-
-fs::path roaming_root() { return known_folder(KnownFolder::RoamingAppData, sandbox_roaming_folder); }
-fs::path start_menu_root() { return known_folder(KnownFolder::Programs, sandbox_start_menu_folder); }
-fs::path local_stop_folder() { return known_folder(KnownFolder::LocalAppData, sandbox_local_folder); }
 
 bool is_dot_component(const fs::path::string_type& component) {
     const auto dot = fs::path::value_type('.');
@@ -50,13 +45,21 @@ std::vector<fs::path> removal_list(const nlohmann::json& manifest, const fs::pat
     return list;
 }
 
+// A file that is itself a link is removed as a link; a link in a folder on
+// its way leaves the path alone.
 void remove_recorded_file(const fs::path& file, const fs::path& install_folder) {
+    const fs::path folder = file.parent_path();
     std::error_code ignored;
     if (lies_under_root(file, install_folder)) {
+        if (link_in_the_way(folder, local_root())) return;
         fs::remove(file, ignored);
-        remove_empty_dirs_upward(file.parent_path(), install_folder);
-    } else if (lies_under_root(file, roaming_root()) || lies_under_root(file, start_menu_root())) {
-        fs::remove(file, ignored);
+        remove_empty_dirs_upward(folder, install_folder);
+    } else {
+        for (const fs::path& root : {roaming_root(), start_menu_root()}) {
+            if (!lies_under_root(file, root)) continue;
+            if (!link_in_the_way(folder, root)) fs::remove(file, ignored);
+            return;
+        }
     }
 }
 
@@ -68,31 +71,40 @@ void remove_recorded_shortcuts(const nlohmann::json& manifest) {
     for (const nlohmann::json& shortcut : *shortcuts) {
         if (!shortcut.is_string()) continue;
         const fs::path path = path_from_utf8(shortcut.get<std::string>());
+        const fs::path root = start_menu_root();
         std::error_code ignored;
-        if (path.extension() == ".lnk" && lies_under_root(path, start_menu_root()))
+        if (path.extension() == ".lnk" && lies_under_root(path, root) &&
+            !link_in_the_way(path.parent_path(), root))
             fs::remove(path, ignored);
     }
 }
 
 void remove_settings() {
     const fs::path roaming = roaming_root();
+    if (roaming.empty()) return;  // unresolved: "Vellumo" alone would be the current folder's
     const fs::path settings = roaming / "Vellumo";
+    if (link_in_the_way(settings, roaming)) return;
     std::error_code ignored;
     fs::remove(settings / "resolve.json", ignored);
     fs::remove(settings / "companion.txt", ignored);
     remove_empty_dirs_upward(settings, roaming);
 }
 
+// install.json, uninstall.exe and the leftovers of file replacement, unless
+// the install folder is reached through a link.
 void remove_setup_files(const fs::path& install_folder) {
+    if (link_in_the_way(install_folder, local_root())) return;
     std::error_code ignored;
     fs::remove(install_folder / "install.json", ignored);
     fs::remove(install_folder / "uninstall.exe", ignored);
+    remove_leftovers(install_folder);
 }
 
 }  // namespace
 
 bool lies_under_root(const fs::path& path, const fs::path& root) {
     using string = fs::path::string_type;
+    if (root.empty()) return false;  // its prefix would be the bare separator
     const string prefix = root.native() + fs::path::preferred_separator;
     const string& text = path.native();
     if (text.compare(0, prefix.size(), prefix) != 0) return false;
@@ -108,6 +120,8 @@ bool lies_under_root(const fs::path& path, const fs::path& root) {
 }
 
 void remove_empty_dirs_upward(fs::path folder, const fs::path& stop) {
+    // Every folder the walk may visit is examined once, before it starts.
+    if (link_in_the_way(folder, stop)) return;
     while (!folder.empty()) {
         if (folder == stop) return;
         std::error_code error;
@@ -146,8 +160,7 @@ JobResult run_uninstall(const ProgressFn& progress) {
     remove_settings();
     reg_delete_key_tree(uninstall_key_path());
     remove_setup_files(install_folder);
-    remove_leftovers(install_folder);
-    remove_empty_dirs_upward(install_folder, local_stop_folder());
+    remove_empty_dirs_upward(install_folder, local_root());
 
     progress(100, "Done");
     result.ok = true;

@@ -52,6 +52,10 @@ std::u16string utf8_to_utf16(std::string_view text);   // invalid -> U+FFFD
 std::u16string path_to_wide(const std::filesystem::path& path);
 std::filesystem::path path_from_wide(std::u16string_view text);
 
+// The content of a text file holding `text`: each "\n" as a text-mode stream
+// writes it, "\r\n" on Windows.
+std::string text_file_content(std::string_view text);
+
 // Splits a command line into arguments by the rules of CommandLineToArgvW:
 // the first argument (the program) ends at the next space or tab, or, when it
 // starts with a double quote, at the next double quote, with no escapes; in
@@ -155,8 +159,8 @@ public:
     // `bytes` into it. Not synced: the move that puts it in place is.
     virtual NewFile write_new_file(const std::filesystem::path& path,
                                    std::span<const std::uint8_t> bytes);
-    // The same with the bytes of the file `source`; not written when that
-    // cannot be read.
+    // The same with the bytes (and, where files have them, the permission
+    // bits) of the file `source`; not written when that cannot be read.
     virtual NewFile copy_to_new_file(const std::filesystem::path& source,
                                      const std::filesystem::path& path);
 

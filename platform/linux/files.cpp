@@ -79,8 +79,8 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-int create_new(const fs::path& path) {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+int create_new(const fs::path& path, mode_t mode = 0644) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
 }
 
 // Closes a file being written and keeps it only when everything went in.
@@ -125,7 +125,10 @@ NewFile System::write_new_file(const fs::path& path, std::span<const std::uint8_
 NewFile System::copy_to_new_file(const fs::path& source, const fs::path& path) {
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return NewFile::not_written;
-    const int fd = create_new(path);
+    // A copy of a program must stay one: the permission bits go with it.
+    struct stat info {};
+    const mode_t mode = ::fstat(in, &info) == 0 ? info.st_mode & 0777 : 0644;
+    const int fd = create_new(path, mode);
     if (fd < 0) {
         ::close(in);
         return NewFile::not_created;

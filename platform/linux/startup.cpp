@@ -74,6 +74,31 @@ std::string lock_file_name(std::u16string_view mutex_name) {
 // The descriptor whose lock is the mutex; -1 while none is held.
 int instance_lock_fd = -1;
 
+// Removes what stands at the lock file's name when it is not a regular file (a
+// link, an empty folder, a fifo), so that our own file can take its place and
+// a planted link cannot switch the guard off. The private folder is locked
+// meanwhile and the name looked at again under that lock: a regular file put
+// there by another instance since is its lock file and stays. False when the
+// thing cannot be removed.
+bool clear_lock_file_name(const fs::path& folder, const fs::path& file) {
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0) return false;
+    bool cleared = false;
+    if (::flock(dir, LOCK_EX) == 0) {
+        struct stat info {};
+        if (::lstat(file.c_str(), &info) != 0)
+            cleared = errno == ENOENT;
+        else if (S_ISREG(info.st_mode))
+            cleared = true;
+        else if (S_ISDIR(info.st_mode))
+            cleared = ::rmdir(file.c_str()) == 0;
+        else
+            cleared = ::unlink(file.c_str()) == 0;
+    }
+    ::close(dir);  // and with it the folder's lock
+    return cleared;
+}
+
 }  // namespace
 
 void System::enter_com_apartment() {}
@@ -105,15 +130,32 @@ InstanceMutex System::create_instance_mutex(std::u16string_view name) {
     const fs::path folder = private_folder();
     if (folder.empty()) return InstanceMutex::unavailable;
     const fs::path file = folder / lock_file_name(name);
-    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return InstanceMutex::unavailable;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        instance_lock_fd = fd;
-        return InstanceMutex::created;
+    // Each round ends, or follows a change at the name that another process made.
+    for (int round = 0; round < 8; ++round) {
+        const int fd = ::open(file.c_str(),
+                              O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+        struct stat opened {};
+        if (fd < 0 || ::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+            if (fd >= 0) ::close(fd);
+            if (!clear_lock_file_name(folder, file)) return InstanceMutex::unavailable;
+            continue;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const bool held_elsewhere = errno == EWOULDBLOCK;
+            ::close(fd);
+            return held_elsewhere ? InstanceMutex::already_exists : InstanceMutex::unavailable;
+        }
+        // Locked, but only the file still at the name is the guard: another
+        // lock on a file removed meanwhile would let two instances run.
+        struct stat named {};
+        if (::lstat(file.c_str(), &named) == 0 && named.st_dev == opened.st_dev &&
+            named.st_ino == opened.st_ino) {
+            instance_lock_fd = fd;
+            return InstanceMutex::created;
+        }
+        ::close(fd);
     }
-    const bool held_elsewhere = errno == EWOULDBLOCK;
-    ::close(fd);
-    return held_elsewhere ? InstanceMutex::already_exists : InstanceMutex::unavailable;
+    return InstanceMutex::unavailable;
 }
 
 void System::release_instance_mutex() {

@@ -1,4 +1,5 @@
-// UTF-8 <-> UTF-16 transcoding and path text on Linux, where a path is bytes.
+// UTF-8 <-> UTF-16 transcoding, path text and text-file line breaks on Linux,
+// where a path is bytes and a line break is "\n".
 // Invalid input never fails: each maximal invalid subsequence becomes U+FFFD.
 #include "platform/platform.hpp"
 
@@ -103,5 +104,7 @@ std::u16string path_to_wide(const std::filesystem::path& path) {
 std::filesystem::path path_from_wide(std::u16string_view text) {
     return std::filesystem::path(utf16_to_utf8(text));
 }
+
+std::string text_file_content(std::string_view text) { return std::string(text); }
 
 }  // namespace vellumo::platform

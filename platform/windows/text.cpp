@@ -69,4 +69,14 @@ std::filesystem::path path_from_wide(std::u16string_view text) {
     return std::filesystem::path(wide_string(text));
 }
 
+std::string text_file_content(std::string_view text) {
+    std::string content;
+    content.reserve(text.size() + text.size() / 16);
+    for (const char c : text) {
+        if (c == '\n') content += '\r';  // as a text-mode stream writes it
+        content += c;
+    }
+    return content;
+}
+
 }  // namespace vellumo::platform

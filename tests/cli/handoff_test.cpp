@@ -140,6 +140,25 @@ TEST_F(HandOff, CopyThatCannotBeMadeKeepsTheMutex) {
     EXPECT_EQ(system_.calls, std::vector<std::string>{});
 }
 
+TEST_F(HandOff, ALinkAtTheCopysNameIsNeitherFollowedNorTakenAway) {
+    const fs::path outside = world_.root() / "outside";
+    test::write_text(outside, "keep");
+    fs::create_symlink(outside, expected_copy());
+    EXPECT_FALSE(hand_off_uninstall(mutex_held_));
+    EXPECT_TRUE(mutex_held_);
+    EXPECT_EQ(system_.calls, std::vector<std::string>{});
+    EXPECT_EQ(read_text(outside), "keep");
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(expected_copy())));
+}
+
+// An earlier run with the same process id left its copy behind.
+TEST_F(HandOff, AStaleCopyIsReplaced) {
+    test::write_text(expected_copy(), "stale");
+    EXPECT_TRUE(hand_off_uninstall(mutex_held_));
+    EXPECT_EQ(system_.calls, (std::vector<std::string>{"release", "start"}));
+    EXPECT_EQ(read_text(expected_copy()), "#!/bin/sh\n");
+}
+
 TEST_F(HandOff, NoPrivateFolderMeansNoHandOff) {
     system_.temporary = fs::path();
     EXPECT_FALSE(hand_off_uninstall(mutex_held_));

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "cli/program.hpp"
 #include "platform/platform.hpp"
 
@@ -104,6 +106,60 @@ TEST_F(PrivateFolder, LockFileIsNamedAfterTheMutex) {
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(world_.runtime()), fs::directory_iterator()),
               static_cast<std::ptrdiff_t>(names.size()));
+}
+
+// A planted link, or anything else we can remove, gives way to our own lock
+// file: the guard still holds, and nothing is reached through the link.
+TEST_F(PrivateFolder, WhatIsPlantedAtTheLockFileNameGivesWay) {
+    const fs::path lock = world_.runtime() / "VellumoSetupResolve.lock";
+    const fs::path target = world_.root() / "target";
+    const fs::path nowhere = world_.root() / "nowhere";
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+    };
+    const std::vector<Case> cases = {
+        {"a link to a file",
+         [&] {
+             test::write_text(target, "stays");
+             fs::create_symlink(target, lock);
+         }},
+        {"a dangling link", [&] { fs::create_symlink(nowhere, lock); }},
+        {"a link to a folder",
+         [&] {
+             fs::create_directory(target);
+             fs::create_directory_symlink(target, lock);
+         }},
+        {"an empty folder", [&] { fs::create_directory(lock); }},
+        {"a fifo", [&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(target);
+        fs::remove_all(lock);
+        c.plant();
+        EXPECT_EQ(os().create_instance_mutex(product_info.mutex_name), InstanceMutex::created);
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(lock)));
+        const test::Run second = world_.run(test::setup_program(), {"--silent"});
+        os().release_instance_mutex();
+
+        EXPECT_EQ(second.exit_code, 0);
+        EXPECT_FALSE(fs::exists(world_.sandbox() / "result.json")) << "the second one ran";
+        EXPECT_FALSE(fs::exists(nowhere));
+        if (fs::is_directory(target)) {
+            EXPECT_TRUE(fs::is_empty(target));
+        } else if (fs::exists(target)) {
+            EXPECT_EQ(test::read_text(target), "stays");
+        }
+    }
+}
+
+TEST_F(PrivateFolder, FolderAtTheLockFileNameThatCannotGoLeavesNoGuard) {
+    const fs::path lock = world_.runtime() / "VellumoSetupResolve.lock";
+    fs::create_directory(lock);
+    test::write_text(lock / "inner", "kept");
+    EXPECT_EQ(os().create_instance_mutex(product_info.mutex_name), InstanceMutex::unavailable);
+    EXPECT_EQ(test::read_text(lock / "inner"), "kept");
 }
 
 TEST(Environment, PathIsTheValueUnchanged) {

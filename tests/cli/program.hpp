@@ -119,6 +119,24 @@ public:
     Run run_as(const fs::path& program, const std::vector<std::string>& arguments,
                const std::optional<std::string>& sandbox_value,
                const std::optional<std::string>& argv0 = std::nullopt) {
+        return finish(start_as(program, arguments, sandbox_value, argv0));
+    }
+
+    // A program started by start, not yet waited for.
+    struct Started {
+        pid_t pid = -1;
+        fs::path out_file;
+        fs::path err_file;
+    };
+
+    // As run, without waiting: several programs at once. finish waits.
+    Started start(const fs::path& program, const std::vector<std::string>& arguments) {
+        return start_as(program, arguments, sandbox().string());
+    }
+
+    Started start_as(const fs::path& program, const std::vector<std::string>& arguments,
+                     const std::optional<std::string>& sandbox_value,
+                     const std::optional<std::string>& argv0 = std::nullopt) {
         std::vector<std::string> environment;
         for (char** entry = environ; *entry != nullptr; ++entry) {
             const std::string text = *entry;
@@ -134,15 +152,20 @@ public:
         std::vector<std::string> argv_text{argv0.value_or(program.string())};
         argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
 
-        const fs::path out_file = root() / ("run-" + std::to_string(runs_) + ".out");
-        const fs::path err_file = root() / ("run-" + std::to_string(runs_) + ".err");
+        Started started;
+        started.out_file = root() / ("run-" + std::to_string(runs_) + ".out");
+        started.err_file = root() / ("run-" + std::to_string(runs_) + ".err");
         ++runs_;
+        started.pid = spawn(program, argv_text, environment, started.out_file, started.err_file);
+        return started;
+    }
 
+    Run finish(const Started& started) {
         Run result;
-        result.pid = spawn(program, argv_text, environment, out_file, err_file);
-        result.exit_code = wait_for(result.pid);
-        result.out = read_text(out_file).value_or("");
-        result.err = read_text(err_file).value_or("");
+        result.pid = started.pid;
+        result.exit_code = wait_for(started.pid);
+        result.out = read_text(started.out_file).value_or("");
+        result.err = read_text(started.err_file).value_or("");
         return result;
     }
 

@@ -92,6 +92,27 @@ TEST(Silent, UnwritableResultDoesNotChangeTheExitCode) {
     EXPECT_TRUE(fs::exists(world.install_folder() / "install.json"));
 }
 
+// A link planted at a result file's name in the sandbox is not written
+// through; the check then counts its report as not written.
+TEST(ResultFiles, ALinkAtTheirNameIsNotWrittenThrough) {
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* file;
+        int exit_code;
+    };
+    const Case cases[] = {{{"--silent"}, "result.json", 0}, {{"--check"}, "check.json", 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        ProgramWorld world;
+        const fs::path outside = world.root() / "outside.txt";
+        test::write_text(outside, "keep");
+        fs::create_symlink(outside, world.sandbox() / c.file);
+        EXPECT_EQ(world.run(setup_program(), c.arguments).exit_code, c.exit_code);
+        EXPECT_EQ(read_text(outside), "keep");
+        EXPECT_TRUE(fs::is_symlink(fs::symlink_status(world.sandbox() / c.file)));
+    }
+}
+
 TEST(Silent, SecondInstanceExitsAtOnceAndChangesNothing) {
     ProgramWorld world;
     ASSERT_EQ(platform::os().create_instance_mutex(product_info.mutex_name),
@@ -106,6 +127,47 @@ TEST(Silent, SecondInstanceExitsAtOnceAndChangesNothing) {
     EXPECT_FALSE(fs::exists(world.sandbox() / "result.json"));
     EXPECT_FALSE(fs::exists(world.sandbox() / "Local"));
     EXPECT_EQ(uninstall_display_name(world.sandbox()), u"");
+}
+
+// A link planted at the lock file's name must not switch the guard off: eight
+// installs started at once all succeed and leave one complete installation.
+TEST(Silent, SimultaneousInstallsDespiteALinkAtTheLockFile) {
+    ProgramWorld world;
+    const fs::path lock = world.runtime() / "VellumoSetupResolve.lock";
+    const fs::path target = world.root() / "planted-target";
+    test::write_text(target, "");
+    fs::create_symlink(target, lock);
+
+    std::vector<ProgramWorld::Started> started;
+    for (int i = 0; i < 8; ++i) started.push_back(world.start(setup_program(), {"--silent"}));
+    for (const ProgramWorld::Started& instance : started) {
+        const test::Run run = world.finish(instance);
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+    }
+
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(lock)));
+    EXPECT_EQ(read_text(target), "");
+    EXPECT_EQ(read_text(world.sandbox() / "result.json"), installed_result);
+    std::string error;
+    ASSERT_TRUE(load_payload(error)) << error;
+    const fs::path scripts = world.sandbox() / "Roaming" / "Blackmagic Design" / "DaVinci Resolve" /
+                             "Support" / "Fusion" / "Scripts" / "Utility";
+    const std::vector<std::pair<std::string, fs::path>> installed = {
+        {"VellumoCompanion.exe", world.install_folder() / "VellumoCompanion.exe"},
+        {"Vellumo.py", scripts / "Vellumo.py"},
+        {"SETUP.md", world.install_folder() / "SETUP.md"},
+    };
+    nlohmann::json files = nlohmann::json::array();
+    for (const auto& [name, file] : installed) {
+        const std::vector<std::uint8_t>& bytes = payload_files.at(name);
+        EXPECT_EQ(read_text(file), std::string(bytes.begin(), bytes.end())) << name;
+        files.push_back(file.string());
+    }
+    EXPECT_EQ(read_text(world.install_folder() / "uninstall.exe"), read_text(setup_program()));
+    const auto record = read_text(world.install_folder() / "install.json");
+    ASSERT_TRUE(record);
+    EXPECT_EQ(nlohmann::json::parse(*record)["files"], files);
+    EXPECT_EQ(uninstall_display_name(world.sandbox()), u"Vellumo for DaVinci Resolve");
 }
 
 }  // namespace

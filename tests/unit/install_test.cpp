@@ -1,9 +1,19 @@
 #include "engine/install.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <functional>
 
 #include "engine/install_record.hpp"
 #include "engine/text.hpp"
+#include "hostile_record.hpp"
 #include "platform/platform.hpp"
 #include "registry_fixture.hpp"
 #include "sandbox_fixture.hpp"
@@ -11,6 +21,7 @@
 namespace vellumo {
 namespace {
 
+using platform::KnownFolder;
 using test::read_text;
 using test::Reports;
 using test::write_text;
@@ -189,7 +200,15 @@ TEST_F(Install, ResolveScriptNotWritableKeepsTheCompanion) {
 }
 
 TEST_F(Install, InstallJsonNotWritableLeavesTheEntryAndReturnsTheNotes) {
-    fs::create_directories(install_folder() / "install.json");
+    struct FailingWrite : platform::System {
+        platform::NewFile write_new_file(const fs::path& path,
+                                         std::span<const std::uint8_t> bytes) override {
+            if (path.filename() == "install.json.vellumo-new")
+                return platform::NewFile::not_written;
+            return System::write_new_file(path, bytes);
+        }
+    } failing;
+    platform::ScopedSystem use(failing);
     const JobResult result = run_install(recorder());
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.error, "Could not finish registering the installation.");
@@ -199,6 +218,41 @@ TEST_F(Install, InstallJsonNotWritableLeavesTheEntryAndReturnsTheNotes) {
     EXPECT_TRUE(test::read_registry_value(RegistryRoot::current_user, sandbox_uninstall_key(),
                                           u"DisplayName"));
     EXPECT_EQ(result.manifest["version"], "0.4.4");
+}
+
+// Without its known folder a location would lie relative to the current
+// folder, where no uninstall finds it.
+TEST_F(Install, UnresolvedKnownFolderFailsBeforeAnythingIsWritten) {
+    sandbox_root.clear();
+    const fs::path work = env.root() / "work";
+    fs::create_directories(work);
+    fs::current_path(work);
+    struct Case {
+        const char* what;
+        KnownFolder unresolved;
+        fs::path location;
+    };
+    const Case cases[] = {
+        {"local application data", KnownFolder::LocalAppData,
+         fs::path("Programs") / "Vellumo for DaVinci Resolve"},
+        {"roaming application data", KnownFolder::RoamingAppData,
+         fs::path("Blackmagic Design") / "DaVinci Resolve" / "Support" / "Fusion" / "Scripts" /
+             "Utility"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        reports.clear();
+        payload_files.clear();
+        test::UnresolvedKnownFolder system(c.unresolved);
+        platform::ScopedSystem use(system);
+        const JobResult result = run_install(recorder());
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.error, "Could not create " + c.location.string() + ".");
+        EXPECT_EQ(reports.size(), 1u);
+        EXPECT_TRUE(fs::is_empty(work));
+        EXPECT_FALSE(fs::exists(env.root() / "data" / "Programs"));
+        EXPECT_FALSE(fs::exists(env.root() / "config" / "Blackmagic Design"));
+    }
 }
 
 TEST_F(Install, RepeatedInstallStartsTheRecordsAfresh) {
@@ -241,11 +295,115 @@ TEST_F(Install, RunningAsTheInstalledUninstallerCopiesNothing) {
     EXPECT_EQ(read_text(system.exe), "the installed uninstaller");
 }
 
-TEST(InstallManifest, ReadsOnlyAnObject) {
+// Mounts a tmpfs of `bytes` at `folder` in a mount namespace of this test
+// process alone, so that no mount outlives it. Empty when mounted, else why not.
+std::string mount_small_tmpfs(const fs::path& folder, std::size_t bytes) {
+    const auto failed = [](const char* call) {
+        return std::string(call) + ": " + std::strerror(errno);
+    };
+    if (::unshare(CLONE_NEWNS) != 0) return failed("unshare");
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return failed("mount");
+    const std::string options = "size=" + std::to_string(bytes);
+    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) != 0) return failed("mount");
+    return {};
+}
+
+// Writes into `folder` until its file system has not one byte left.
+void fill_disk(const fs::path& folder) {
+    const int fd =
+        ::open((folder / "filler").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const std::string block(64 * 1024, 'f');
+    for (std::size_t size = block.size(); size > 0; size /= 2)
+        while (::write(fd, block.data(), size) == static_cast<ssize_t>(size)) {
+        }
+    ::close(fd);
+}
+
+// The setup is a small program of its own, and the disk fills up just
+// before it is copied as the uninstaller, or once the copy is in place.
+struct FillingDisk : platform::System {
+    fs::path exe;
+    fs::path disk;
+    bool before_the_copy = true;
+
+    fs::path executable_path() override { return exe; }
+    platform::NewFile copy_to_new_file(const fs::path& source, const fs::path& path) override {
+        if (before_the_copy) fill_disk(disk);
+        return System::copy_to_new_file(source, path);
+    }
+    bool move_file_replacing(const fs::path& from, const fs::path& to) override {
+        const bool moved = System::move_file_replacing(from, to);
+        if (!before_the_copy && to.filename() == "uninstall.exe") fill_disk(disk);
+        return moved;
+    }
+};
+
+TEST_F(Install, AFullDiskWhileRegisteringKeepsTheEarlierUninstallerAndRecord) {
+    const fs::path disk = sb() / "Local";
+    fs::create_directories(disk);
+    if (const std::string why = mount_small_tmpfs(disk, 1 << 20); !why.empty())
+        GTEST_SKIP() << "a full disk needs a small tmpfs, which cannot be mounted here (" << why
+                     << "); CI runs as root, where it can";
+    struct Unmount {
+        fs::path disk;
+        ~Unmount() { ::umount2(disk.c_str(), MNT_DETACH); }
+    } unmount{disk};
+
+    struct Case {
+        const char* what;
+        bool before_the_copy;
+        bool copied;  // uninstall.exe is the new copy, and the entry is written
+    };
+    const Case cases[] = {
+        {"the disk fills during the uninstaller copy", true, false},
+        {"the disk fills before install.json", false, true},
+    };
+    const std::string setup(64 * 1024, 's');
+    write_text(env.root() / "setup.exe", setup);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& entry : fs::directory_iterator(disk)) fs::remove_all(entry.path());
+        payload_files.clear();
+        reports.clear();
+        write_text(install_folder() / "uninstall.exe", "earlier uninstaller");
+        write_text(install_folder() / "install.json", "earlier record");
+        ASSERT_TRUE(test::write_registry_string(RegistryRoot::current_user, sandbox_uninstall_key(),
+                                                u"DisplayName", u"earlier"));
+        FillingDisk system;
+        system.exe = env.root() / "setup.exe";
+        system.disk = disk;
+        system.before_the_copy = c.before_the_copy;
+        platform::ScopedSystem use(system);
+
+        const JobResult result = run_install(recorder());
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.error, "Could not finish registering the installation.");
+        ASSERT_FALSE(reports.empty());
+        EXPECT_EQ(reports.back().first, 82);
+        EXPECT_EQ(read_text(install_folder() / "uninstall.exe"),
+                  c.copied ? setup : "earlier uninstaller");
+        EXPECT_EQ(read_text(install_folder() / "install.json"), "earlier record");
+        for (const char* temporary : {"uninstall.exe.vellumo-new", "install.json.vellumo-new"})
+            EXPECT_FALSE(fs::exists(install_folder() / temporary)) << temporary;
+        const auto name = test::read_registry_value(RegistryRoot::current_user,
+                                                    sandbox_uninstall_key(), u"DisplayName");
+        ASSERT_TRUE(name);
+        EXPECT_EQ(name->data,
+                  test::string_data(c.copied ? u"Vellumo for DaVinci Resolve" : u"earlier"));
+    }
+}
+
+class InstallManifest : public ::testing::Test {
+protected:
+    void SetUp() override { sandbox_root = env.root() / "sb"; }
+    void TearDown() override { sandbox_root.clear(); }
+
     test::HermeticEnv env;
-    sandbox_root = env.root() / "sb";
-    const fs::path file =
-        sandbox_root / "Local" / "Programs" / "Vellumo for DaVinci Resolve" / "install.json";
+    const fs::path file = env.root() / "sb" / "Local" / "Programs" /
+                          "Vellumo for DaVinci Resolve" / "install.json";
+};
+
+TEST_F(InstallManifest, ReadsOnlyAnObject) {
     struct Case {
         const char* what;
         const char* text;
@@ -262,6 +420,9 @@ TEST(InstallManifest, ReadsOnlyAnObject) {
         {"object then white space", "{\"a\": 1}\r\n\t ", {{"a", 1}}},
         {"byte-order mark", "\xEF\xBB\xBF{\"version\": \"0.4.0\"}", {{"version", "0.4.0"}}},
         {"unexpected keys kept", "{\"zz\": [true], \"version\": 3}", {{"zz", {true}}, {"version", 3}}},
+        {"nested deeper than a record", "{\"files\": [[\"a\"]], \"version\": \"0.4.4\"}",
+         nlohmann::json::object()},
+        {"an object one level down", "{\"zz\": {\"a\": 1}}", {{"zz", {{"a", 1}}}}},
     };
     for (const auto& c : cases) {
         write_text(file, c.text);
@@ -269,7 +430,28 @@ TEST(InstallManifest, ReadsOnlyAnObject) {
     }
     fs::remove(file);
     EXPECT_EQ(load_install_manifest(), nlohmann::json::object()) << "missing file";
-    sandbox_root.clear();
+}
+
+// No file at install.json's place can crash a reader or hold it up.
+TEST_F(InstallManifest, UnreadableDeepOrHugeReadsAsEmpty) {
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+    };
+    const Case cases[] = {
+        {"a folder", [&] { fs::create_directories(file / "inner"); }},
+        {"deeply nested", [&] { write_text(file, test::deeply_nested_record(400'000)); }},
+        {"megabytes deeply nested", [&] { write_text(file, test::deeply_nested_record(2'000'000)); }},
+        {"a record padded to megabytes",
+         [&] { write_text(file, "{\"version\": \"0.4.4\"}" + std::string(4'000'000, ' ')); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(file);
+        c.plant();
+        const nlohmann::json manifest = load_install_manifest();
+        EXPECT_TRUE(manifest.is_object() && manifest.empty());
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,11 +11,14 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <map>
+#include <optional>
 #include <string>
+#include <stop_token>
+#include <thread>
 #include <vector>
 
 #include "engine/text.hpp"
+#include "file_tree.hpp"
 #include "hermetic_env.hpp"
 #include "platform/platform.hpp"
 
@@ -23,7 +27,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using Tree = std::map<std::string, std::string>;
+using test::Tree;
+using test::tree_of;
 
 void write(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -36,32 +41,17 @@ std::string read(const fs::path& path) {
 
 std::vector<std::uint8_t> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
 
-// Everything below `folder`, links not followed: relative path -> its content
-// ("<dir>" for a folder, "-> target" for a link).
-Tree tree_of(const fs::path& folder) {
-    Tree tree;
-    const fs::recursive_directory_iterator end;
-    for (auto it = fs::recursive_directory_iterator(folder); it != end; ++it) {
-        const std::string name = it->path().lexically_relative(folder).string();
-        if (it->is_symlink())
-            tree[name] = "-> " + fs::read_symlink(it->path()).string();
-        else if (it->is_directory())
-            tree[name] = "<dir>";
-        else
-            tree[name] = read(it->path());
-    }
-    return tree;
-}
-
 constexpr const char* companion = "VellumoCompanion.exe";
 
 class ReplaceFile : public ::testing::Test {
 protected:
     void SetUp() override { fs::create_directory(dir); }
 
-    bool replace(const fs::path& target, const std::string& bytes) {
+    // The folder is the trusted root of the link rule unless told otherwise.
+    bool replace(const fs::path& target, const std::string& bytes,
+                 std::optional<fs::path> trusted_root = std::nullopt) {
         error = "untouched";
-        return write_file_replacing(target, bytes_of(bytes), error);
+        return write_file_replacing(target, trusted_root.value_or(dir), bytes_of(bytes), error);
     }
 
     test::HermeticEnv env;
@@ -87,7 +77,7 @@ TEST_F(ReplaceFile, WritesTheTargetThroughATemporaryFile) {
          {{"a", "<dir>"}, {"a/b", "<dir>"}, {"a/b/SETUP.md", "guide"}}},
         {"empty bytes", [](const fs::path& d) { write(d / "SETUP.md", "old"); }, "SETUP.md", "",
          {{"SETUP.md", ""}}},
-        {"a leftover temporary file is truncated and reused",
+        {"a leftover temporary file is replaced",
          [](const fs::path& d) { write(d / "SETUP.md.vellumo-new", "stale and much longer"); },
          "SETUP.md", "guide", {{"SETUP.md", "guide"}}},
         {"a link at the temporary name is not written through",
@@ -96,15 +86,13 @@ TEST_F(ReplaceFile, WritesTheTargetThroughATemporaryFile) {
              fs::create_symlink("elsewhere", d / "SETUP.md.vellumo-new");
          },
          "SETUP.md", "guide", {{"SETUP.md", "guide"}, {"elsewhere", "keep"}}},
-        {"a link above the parent folder is not examined",
+        {"a link beside the path is no link in its way",
          [](const fs::path& d) {
              fs::create_directory(d / "real");
              fs::create_directory_symlink("real", d / "link");
-             fs::create_directory(d / "real/sub");
          },
-         "link/sub/Vellumo.py", "script",
-         {{"link", "-> real"}, {"real", "<dir>"}, {"real/sub", "<dir>"},
-          {"real/sub/Vellumo.py", "script"}}},
+         "real/Vellumo.py", "script",
+         {{"link", "-> real"}, {"real", "<dir>"}, {"real/Vellumo.py", "script"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -242,6 +230,18 @@ TEST_F(ReplaceFile, RefusesLinksAndReportsAFolderItCannotWriteTo) {
         {"target is a dangling link",
          [](const fs::path& d) { fs::create_symlink("missing", d / "Vellumo.py"); }, "Vellumo.py",
          "A link is in the way of Vellumo.py."},
+        {"a link further up, below the trusted folder",
+         [](const fs::path& d) {
+             fs::create_directories(d / "real/sub");
+             fs::create_directory_symlink("real", d / "link");
+         },
+         "link/sub/Vellumo.py", "A link is in the way of Vellumo.py."},
+        {"a link further up whose folders are still to be made",
+         [](const fs::path& d) {
+             fs::create_directory(d / "real");
+             fs::create_directory_symlink("real", d / "link");
+         },
+         "link/a/b/Vellumo.py", "A link is in the way of Vellumo.py."},
         {"a folder at the temporary name",
          [](const fs::path& d) {
              fs::create_directory(d / "Vellumo.py.vellumo-new");
@@ -278,7 +278,8 @@ TEST_F(ReplaceFile, RefusesLinksAndReportsAFolderItCannotWriteTo) {
     ::setrlimit(RLIMIT_FSIZE, &limit);
     ::signal(SIGXFSZ, SIG_IGN);
     std::string error;
-    const bool ok = write_file_replacing(target, bytes_of(std::string(100, 'x')), error);
+    const bool ok = write_file_replacing(target, target.parent_path(),
+                                         bytes_of(std::string(100, 'x')), error);
     limit.rlim_cur = unlimited;  // the report below goes to a file as well
     ::setrlimit(RLIMIT_FSIZE, &limit);
     fs::path temporary = target;
@@ -296,10 +297,52 @@ TEST_F(ReplaceFileDeathTest, ReportsAFullDiskAndRemovesTheTemporaryFile) {
                 "ok=0 error=The disk may be full\\. temporary=0 target=old");
 }
 
+TEST_F(ReplaceFile, CopiesAFileThroughATemporaryFile) {
+    const fs::path source = env.root() / "setup";
+    write(source, "program");
+    fs::permissions(source, fs::perms(0755), fs::perm_options::replace);
+    write(dir / "uninstall.exe", "earlier");
+
+    error = "untouched";
+    ASSERT_TRUE(copy_file_replacing(source, dir / "uninstall.exe", dir, error));
+    EXPECT_EQ(error, "untouched");
+    EXPECT_EQ(tree_of(dir), (Tree{{"uninstall.exe", "program"}}));
+    EXPECT_EQ(::access((dir / "uninstall.exe").c_str(), X_OK), 0) << "still a program";
+
+    // An unreadable source leaves the earlier file and no temporary one.
+    write(dir / "uninstall.exe", "earlier");
+    EXPECT_FALSE(copy_file_replacing(env.root() / "missing", dir / "uninstall.exe", dir, error));
+    EXPECT_EQ(tree_of(dir), (Tree{{"uninstall.exe", "earlier"}}));
+}
+
+// Another process of the user keeps putting a link at the temporary name,
+// taking away whatever is there first, while the file is replaced again and
+// again: the bytes never reach the link's target, and the target is never
+// left a link.
+TEST_F(ReplaceFile, ALinkPlantedAgainAndAgainAtTheTemporaryNameIsNeverWrittenThrough) {
+    const fs::path outside = env.root() / "outside";
+    write(outside, "keep");
+    const fs::path target = dir / "SETUP.md";
+    const fs::path temporary = dir / "SETUP.md.vellumo-new";
+
+    const std::jthread planter([&](const std::stop_token& stop) {
+        while (!stop.stop_requested()) {
+            ::unlink(temporary.c_str());
+            ::symlink(outside.c_str(), temporary.c_str());
+        }
+    });
+    for (int round = 0; round < 500; ++round) {
+        std::string ignored;  // some rounds lose the name to the link: that is allowed
+        write_file_replacing(target, dir, bytes_of("guide"), ignored);
+        ASSERT_FALSE(platform::os().is_link(target)) << "round " << round;
+        ASSERT_EQ(read(outside), "keep") << "round " << round;
+    }
+}
+
 TEST_F(ReplaceFile, WorksOnARelativeTarget) {
     const fs::path previous = fs::current_path();
     fs::current_path(dir);
-    const bool ok = replace("SETUP.md", "guide");
+    const bool ok = replace("SETUP.md", "guide", fs::path());
     fs::current_path(previous);
     EXPECT_TRUE(ok);
     EXPECT_EQ(tree_of(dir), (Tree{{"SETUP.md", "guide"}}));
@@ -386,6 +429,59 @@ TEST_F(FileMoves, TheNoOverwriteMoveNeverReplaces) {
                                       {"moved", "file"},
                                       {"taken", "taken"}}));
     }
+}
+
+// Exclusive creation of a new file: whatever stands at the name, a link
+// above all, is neither written through nor replaced.
+TEST_F(FileMoves, NewFilesAreOnlyEverMadeAfresh) {
+    const fs::path source = env.root() / "source";
+    write(source, "copied");
+    const std::vector<std::uint8_t> bytes = bytes_of("written");
+    using platform::NewFile;
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path& d)> setup;
+        NewFile result;
+        Tree after;
+    };
+    const auto nothing = [](const fs::path&) {};
+    const Case cases[] = {
+        {"a free name", nothing, NewFile::written, {{"new", "{bytes}"}}},
+        {"an existing file", [](const fs::path& d) { write(d / "new", "old"); },
+         NewFile::not_created, {{"new", "old"}}},
+        {"a link to a file",
+         [](const fs::path& d) {
+             write(d / "elsewhere", "keep");
+             fs::create_symlink("elsewhere", d / "new");
+         },
+         NewFile::not_created, {{"elsewhere", "keep"}, {"new", "-> elsewhere"}}},
+        {"a dangling link", [](const fs::path& d) { fs::create_symlink("missing", d / "new"); },
+         NewFile::not_created, {{"new", "-> missing"}}},
+        {"a folder", [](const fs::path& d) { fs::create_directory(d / "new"); },
+         NewFile::not_created, {{"new", "<dir>"}}},
+    };
+    for (const bool copy : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(copy ? "copy: " : "write: ") + c.what);
+            fs::remove_all(dir);
+            fs::create_directory(dir);
+            c.setup(dir);
+            const NewFile result = copy ? platform::os().copy_to_new_file(source, dir / "new")
+                                        : platform::os().write_new_file(dir / "new", bytes);
+            EXPECT_EQ(result, c.result);
+            Tree after = c.after;
+            for (auto& [name, content] : after)
+                if (content == "{bytes}") content = copy ? "copied" : "written";
+            EXPECT_EQ(tree_of(dir), after);
+            EXPECT_EQ(read(source), "copied");
+        }
+    }
+    // A source that cannot be read makes no file at all.
+    fs::remove_all(dir);
+    fs::create_directory(dir);
+    EXPECT_EQ(platform::os().copy_to_new_file(env.root() / "missing", dir / "new"),
+              NewFile::not_written);
+    EXPECT_EQ(tree_of(dir), Tree{});
 }
 
 TEST(TickCount, CountsMillisecondsSinceTheSystemStarted) {

@@ -16,6 +16,7 @@
 #include "engine/product_info.hpp"
 #include "engine/registry.hpp"
 #include "hermetic_env.hpp"
+#include "platform/platform.hpp"
 #include "process_helpers.hpp"
 
 namespace vellumo::test {
@@ -28,6 +29,15 @@ inline void write_text(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
 }
+
+// The real system, except that one known folder cannot be resolved.
+struct UnresolvedKnownFolder : platform::System {
+    explicit UnresolvedKnownFolder(platform::KnownFolder folder) : unresolved(folder) {}
+    fs::path known_folder_path(platform::KnownFolder folder) override {
+        return folder == unresolved ? fs::path() : System::known_folder_path(folder);
+    }
+    platform::KnownFolder unresolved;
+};
 
 class SandboxTest : public ::testing::Test {
 protected:

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 
 #include "engine/install_record.hpp"
+#include "hostile_record.hpp"
 #include "registry_fixture.hpp"
 #include "sandbox_fixture.hpp"
 
@@ -21,12 +23,12 @@ const Reports full_uninstall_reports = {
     {80, "Removing settings"},          {100, "Done"},
 };
 
-// Every path below `root`, relative to it.
+// Every path below `root`, relative to it; a link is listed, not followed.
 std::set<std::string> tree(const fs::path& root) {
     std::set<std::string> paths;
     std::error_code ignored;
     for (const auto& entry : fs::recursive_directory_iterator(root, ignored))
-        paths.insert(fs::relative(entry.path(), root).string());
+        paths.insert(entry.path().lexically_relative(root).string());
     return paths;
 }
 
@@ -94,6 +96,30 @@ TEST_F(Uninstall, WithoutARecordRemovesTheDefaultFiles) {
     EXPECT_FALSE(fs::exists(scripts_folder() / "Vellumo.py"));
     EXPECT_TRUE(fs::exists(scripts_folder()));
     EXPECT_FALSE(entry_exists());
+}
+
+// A record that cannot be read, or that once crashed the reader, is no record.
+TEST_F(Uninstall, UnreadableOrDeepRecordMeansTheDefaultList) {
+    const std::vector<fs::path> defaults = {install_folder() / "VellumoCompanion.exe",
+                                            install_folder() / "SETUP.md",
+                                            scripts_folder() / "Vellumo.py"};
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+    };
+    const Case cases[] = {
+        {"install.json is a folder", [&] { fs::create_directories(install_folder() / "install.json"); }},
+        {"install.json nested megabytes deep",
+         [&] { write_text(install_folder() / "install.json", test::deeply_nested_record(2'000'000)); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const fs::path& file : defaults) write_text(file, "x");
+        c.plant();
+        ASSERT_TRUE(run_uninstall(recorder()).ok);
+        for (const fs::path& file : defaults) EXPECT_FALSE(fs::exists(file)) << file;
+        EXPECT_FALSE(fs::exists(install_folder()));
+    }
 }
 
 TEST_F(Uninstall, RecordedFilesOfOtherTypesAreSkipped) {
@@ -230,6 +256,28 @@ TEST_F(Uninstall, FilesAlreadyGoneAreNoError) {
     EXPECT_FALSE(fs::exists(sb() / "Local"));  // never made: nothing to prune
 }
 
+// A known folder that cannot be resolved is no root: nothing lies under it,
+// nor under the current folder in its place.
+TEST_F(Uninstall, UnresolvedRoamingFolderIsNoRoot) {
+    sandbox_root.clear();
+    const fs::path work = env.root() / "work";
+    fs::create_directories(work);
+    fs::current_path(work);
+    const fs::path outside = env.root() / "elsewhere" / "file.txt";
+    const fs::path relative_settings = work / "Vellumo" / "resolve.json";
+    write_text(outside, "not ours");
+    write_text(relative_settings, "not ours either");
+    const fs::path folder = env.root() / "data" / "Programs" / "Vellumo for DaVinci Resolve";
+    write_text(folder / "install.json", nlohmann::json{{"files", {outside.string()}}}.dump());
+
+    test::UnresolvedKnownFolder system(platform::KnownFolder::RoamingAppData);
+    platform::ScopedSystem use(system);
+    ASSERT_TRUE(run_uninstall(recorder()).ok);
+    EXPECT_TRUE(fs::exists(outside));
+    EXPECT_TRUE(fs::exists(relative_settings));
+    EXPECT_FALSE(fs::exists(folder));
+}
+
 // Relative sandboxes give relative roots; the recorded files still go.
 TEST_F(Uninstall, WorksInRelativeSandboxes) {
     for (const char* relative : {"./sb", "../sb"}) {
@@ -263,6 +311,7 @@ TEST(RemoveEmptyDirsUpward, StopsWhereItMust) {
         std::vector<const char*> files;  // made below stop
         fs::path start;                  // relative to stop, or absolute
         std::vector<const char*> remaining;
+        std::vector<std::pair<const char*, const char*>> links = {};  // below stop: name, target
     };
     const std::vector<Case> cases = {
         {"empty chain up to the stop", {"a/b/c"}, {}, "a/b/c", {}},
@@ -272,6 +321,9 @@ TEST(RemoveEmptyDirsUpward, StopsWhereItMust) {
         {"a missing folder", {"a"}, {}, "a/missing", {"a"}},
         {"a file is no folder", {}, {"a/f"}, "a/f", {"a", "a/f"}},
         {"an empty path", {"a"}, {}, "", {"a"}},
+        {"a link on the way is never entered", {"real/a"}, {}, "l/a", {"l", "real", "real/a"},
+         {{"l", "real"}}},
+        {"a link as the start is never removed", {"real"}, {}, "l", {"l", "real"}, {{"l", "real"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -279,6 +331,7 @@ TEST(RemoveEmptyDirsUpward, StopsWhereItMust) {
         fs::create_directories(stop);
         for (const char* d : c.dirs) fs::create_directories(stop / d);
         for (const char* f : c.files) write_text(stop / f, "x");
+        for (const auto& [name, target] : c.links) fs::create_directory_symlink(target, stop / name);
         const fs::path start = c.start.empty() ? fs::path() : c.start == "." ? stop : stop / c.start;
         remove_empty_dirs_upward(start, stop);
         EXPECT_TRUE(fs::is_directory(stop));
@@ -309,6 +362,8 @@ TEST(LiesUnderRoot, ComparesTextAndRefusesDotComponents) {
         {"./sb/Local/x", "./sb/Local", true},
         {"../sb/Local/x", "../sb/Local", true},
         {"../sb/Local/../x", "../sb/Local", false},
+        {"/a", "", false},  // an unresolved known folder
+        {"a", "", false},
     };
     for (const auto& c : cases) EXPECT_EQ(lies_under_root(c.path, c.root), c.under) << c.path;
 }

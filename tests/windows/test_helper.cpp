@@ -3,6 +3,8 @@
 //   test_helper exit N       exits with N
 //   test_helper mutex NAME   exits with 183 when the named mutex exists already,
 //                            0 when it created it, 1 when it could not
+//   test_helper load NAME    loads the DLL NAME by the default search (its own
+//                            folder first); 0 when it was loaded
 #include <windows.h>
 
 #include <cstdlib>
@@ -19,5 +21,7 @@ int main(int argc, char** argv) {
         if (mutex == nullptr) return 1;
         return GetLastError() == ERROR_ALREADY_EXISTS ? 183 : 0;
     }
+    if (argc == 3 && std::strcmp(argv[1], "load") == 0)
+        return LoadLibraryA(argv[2]) != nullptr ? 0 : 1;
     return 2;
 }

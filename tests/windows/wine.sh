@@ -27,7 +27,13 @@ mkdir -p "$(dirname "$prefix")"
   cmp -s "$cabinet" "$system32/cabinet.dll" || cp "$cabinet" "$system32/cabinet.dll"
 } 9>"$prefix.lock"
 
-export WINEDLLOVERRIDES="cabinet=n;$WINEDLLOVERRIDES"
+# Wine would load its own bcrypt and dwmapi wherever a file of that name lies;
+# preferring files, as Windows does, lets a test see one planted beside the
+# program load if the program ever looked there. (The files in system32 are
+# Wine's placeholders, which still give its own.) Only the DLLs the program
+# loads itself: Wine's own DLLs import others, such as version.dll, through
+# the program's folder.
+export WINEDLLOVERRIDES="cabinet=n;bcrypt,dwmapi=n,b;$WINEDLLOVERRIDES"
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/vellumo-wine.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 export VELLUMO_TEST_TMP="Z:${tmp//\//\\}"

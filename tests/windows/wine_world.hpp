@@ -122,10 +122,11 @@ private:
     DWORD id_ = 0;
 };
 
-// The environment of this process with `changes` applied: a value sets a
-// variable, nullopt removes it.
-inline std::wstring environment_block(
-    const std::map<std::wstring, std::optional<std::wstring>>& changes) {
+// Changes to an environment: a value sets a variable, nullopt removes it.
+using Environment = std::map<std::wstring, std::optional<std::wstring>>;
+
+// The environment of this process with `changes` applied.
+inline std::wstring environment_block(const Environment& changes) {
     std::map<std::wstring, std::wstring> variables;
     wchar_t* strings = GetEnvironmentStringsW();
     for (const wchar_t* entry = strings; *entry != L'\0'; entry += wcslen(entry) + 1) {
@@ -147,8 +148,7 @@ inline std::wstring environment_block(
 
 // Starts `program` with `arguments` appended to its quoted path.
 inline Process start(const fs::path& program, const std::wstring& arguments,
-                     const std::map<std::wstring, std::optional<std::wstring>>& changes = {},
-                     const fs::path& current_folder = {}) {
+                     const Environment& changes = {}, const fs::path& current_folder = {}) {
     std::wstring command_line = L"\"" + program.wstring() + L"\"";
     if (!arguments.empty()) command_line += L" " + arguments;
     std::wstring environment = environment_block(changes);
@@ -205,8 +205,8 @@ inline std::string dword_value_bytes(std::uint32_t value) {
     return std::string(reinterpret_cast<const char*>(&value), 4);
 }
 
-// Makes `link` a Unix symbolic link to the existing `target` (both Z:\
-// paths). Wine 8 makes no link of its own: CreateSymbolicLinkW reports
+// Makes `link` a Unix symbolic link to the existing `target`, both paths on
+// drive Z:. Wine 8 makes no link of its own: CreateSymbolicLinkW reports
 // success and creates nothing, FSCTL_SET_REPARSE_POINT answers
 // ERROR_NOT_SUPPORTED and "mklink /J" fails. So ln makes it, which Wine
 // starts as a Unix process (with no handle to wait on: the link is awaited

@@ -1,0 +1,74 @@
+// Eight silent installs started at once in one sandbox, round after round.
+// step_shim holds each program at its first step in the sandbox until the test
+// opens the gate, so the test sees, without timing anything, that only one
+// program got that far (one job at a time) and that the other seven exited 0
+// while it was held (at once, without waiting for the job).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "cli/step_runs.hpp"
+
+namespace vellumo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ProgramWorld;
+
+constexpr int instances = 8;
+constexpr int rounds = 4;
+
+// The programs held at the gate, by process id.
+std::vector<pid_t> held_at(const fs::path& gate) {
+    std::vector<pid_t> held;
+    for (const auto& entry : fs::directory_iterator(gate)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("held-")) held.push_back(std::stoi(name.substr(5)));
+    }
+    return held;
+}
+
+TEST(Concurrency, EightSilentInstallsRunOneJobAndTheOthersExitAtOnce) {
+    ProgramWorld world;
+    for (int round = 1; round <= rounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const fs::path gate = world.root() / ("gate-" + std::to_string(round));
+        fs::create_directory(gate);
+        fs::remove(world.sandbox() / "result.json");
+
+        std::vector<ProgramWorld::Started> started;
+        {
+            const test::StepShim shim(world.env(),
+                                      test::Steps{.gate = gate, .under = world.sandbox()});
+            for (int i = 0; i < instances; ++i)
+                started.push_back(world.start(test::big_setup_program(), {"--silent"}));
+        }
+        ASSERT_TRUE(test::eventually([&] { return !held_at(gate).empty(); }));
+        const pid_t holder = held_at(gate).front();
+
+        // The others end while the job is held; one that waited for the job,
+        // or ran one, would be held or killed after a minute instead.
+        for (const ProgramWorld::Started& other : started) {
+            if (other.pid == holder) continue;
+            const test::Run run = world.finish(other);
+            EXPECT_EQ(run.exit_code, 0) << run.err;
+        }
+        EXPECT_EQ(held_at(gate), std::vector<pid_t>{holder});
+        EXPECT_FALSE(fs::exists(world.sandbox() / "result.json"));
+
+        test::write_text(gate / "open", "");
+        const auto job = std::find_if(started.begin(), started.end(),
+                                      [&](const auto& s) { return s.pid == holder; });
+        ASSERT_NE(job, started.end());
+        const test::Run run = world.finish(*job);
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_TRUE(fs::exists(world.sandbox() / "result.json"));
+        EXPECT_EQ(test::installed_state_problem(world), "");
+        EXPECT_EQ(test::leftovers(world), std::vector<fs::path>{});
+    }
+}
+
+}  // namespace
+}  // namespace vellumo
