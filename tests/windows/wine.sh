@@ -8,8 +8,9 @@ prefix=$1 cabinet=$2
 shift 2
 
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
-# Headless: a message box returns at once instead of waiting for a click.
-unset DISPLAY WAYLAND_DISPLAY
+# Headless: a message box returns at once instead of waiting for a click. The
+# window tests keep their display (webview_window.sh).
+if [ -z "${VELLUMO_WINE_KEEP_DISPLAY:-}" ]; then unset DISPLAY WAYLAND_DISPLAY; fi
 # No Mono or Gecko installer prompts; nothing here needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 

@@ -1,10 +1,7 @@
 // The web-view engine on GTK 3 and WebKitGTK 4.1.
 //
-// Page side: a script at the start of every top-level document defines
-// window.__vellumo, and each binding adds one more that puts its function on
-// window. A call posts [name, id, JSON text of the arguments] to the script
-// message handler "vellumo"; the answer comes back as an evaluated call of
-// window.__vellumo.reply(id, status, JSON text of the result).
+// The page side is view/page_bridge.hpp's; the channel is the script message
+// handler "vellumo".
 //
 // Host side: GLib calls us back from C, so every callback runs its C++ inside
 // guarded(), which keeps the first exception for step() to raise again.
@@ -18,56 +15,19 @@
 #include <exception>
 #include <map>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <utility>
+
+#include "view/page_bridge.hpp"
 
 namespace vellumo::view {
 namespace {
 
 constexpr const char* message_channel = "vellumo";
-
-constexpr const char* bridge_script = R"js((() => {
-  "use strict";
-  const channel = window.webkit.messageHandlers.vellumo;
-  const pending = new Map();
-  // Ids differ between documents, so a late answer to a call of an earlier
-  // document settles nothing here.
-  const document_key = Math.random().toString(36).slice(2);
-  let last = 0;
-  const call = (name, args) => new Promise((resolve, reject) => {
-    const request = JSON.stringify(args);
-    const id = document_key + "." + ++last;
-    pending.set(id, { resolve, reject });
-    channel.postMessage([name, id, request]);
-  });
-  const reply = (id, status, result) => {
-    const promise = pending.get(id);
-    if (!promise) return;
-    pending.delete(id);
-    let value;
-    try {
-      value = result === "" ? undefined : JSON.parse(result);
-    } catch (error) {
-      promise.reject(error);
-      return;
-    }
-    (status === 0 ? promise.resolve : promise.reject)(value);
-  };
-  Object.defineProperty(window, "__vellumo", { value: Object.freeze({ call, reply }) });
-})();)js";
-
-// A JavaScript string literal holding `text`: JSON's, all ASCII.
-std::string js_string(const std::string& text) {
-    return nlohmann::json(text).dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
-}
-
-std::string binding_script(const std::string& name) {
-    const std::string quoted = js_string(name);
-    return "(() => { const call = window.__vellumo.call; window[" + quoted +
-           "] = (...args) => call(" + quoted + ", args); })();";
-}
+// Taken when the document starts, before its own scripts can replace it.
+constexpr const char* post_message =
+    "window.webkit.messageHandlers.vellumo.postMessage.bind(window.webkit.messageHandlers.vellumo)";
 
 struct GFree {
     void operator()(void* p) const { g_free(p); }
@@ -189,7 +149,8 @@ Engine::Engine() : state_(std::make_unique<State>()) {
     g_signal_connect(s.content, message_signal.c_str(), G_CALLBACK(State::on_message), &s);
     webkit_user_content_manager_register_script_message_handler(s.content, message_channel);
     WebKitUserScript* bridge = webkit_user_script_new(
-        bridge_script, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+        bridge_script(post_message).c_str(),
+        WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit_user_content_manager_add_script(s.content, bridge);
     webkit_user_script_unref(bridge);
@@ -228,13 +189,6 @@ void* Engine::window() const { return state_->window; }
 
 void* Engine::web_view() const { return state_->view; }
 
-bool Engine::bind(const std::string& name, SyncHandler handler) {
-    return bind(name, AsyncHandler([this, handler = std::move(handler)](const std::string& id,
-                                                                        const std::string& args) {
-        resolve(id, 0, handler(args));
-    }));
-}
-
 bool Engine::bind(const std::string& name, AsyncHandler handler) {
     if (!state_->handlers.emplace(name, std::move(handler)).second) return false;
     WebKitUserScript* script = webkit_user_script_new(
@@ -243,13 +197,6 @@ bool Engine::bind(const std::string& name, AsyncHandler handler) {
     webkit_user_content_manager_add_script(state_->content, script);
     webkit_user_script_unref(script);
     return true;
-}
-
-void Engine::resolve(const std::string& id, int status, const std::string& result) {
-    dispatch([this, script = "window.__vellumo&&window.__vellumo.reply(" + js_string(id) + "," +
-                             std::to_string(status) + "," + js_string(result) + ")"] {
-        eval(script);
-    });
 }
 
 void Engine::dispatch(std::function<void()> task) {
