@@ -77,6 +77,24 @@ void later(std::function<void()> work) {
     SetTimer(nullptr, 0, 10, run_later);
 }
 
+// Finishes an asynchronous creation on a later turn, as the runtime does:
+// with a new Object, or with E_FAIL when the test names this step in
+// VELLUMO_STANDIN_FAIL.
+template <class Object, class Handler>
+void complete_later(Handler* done, const char* step) {
+    done->AddRef();
+    later([done, step] {
+        if (variable("VELLUMO_STANDIN_FAIL") == step) {
+            done->Invoke(E_FAIL, nullptr);
+        } else {
+            auto* object = new Object;
+            done->Invoke(S_OK, object);
+            object->Release();
+        }
+        done->Release();
+    });
+}
+
 template <class Interface>
 Interface* kept(Interface* object) {
     object->AddRef();
@@ -303,17 +321,7 @@ public:
         char name[256] = "";
         GetClassNameA(parent, name, sizeof name);
         record("controller", std::string("parent class ") + name);
-        done->AddRef();
-        later([done] {
-            if (variable("VELLUMO_STANDIN_FAIL") == "controller") {
-                done->Invoke(E_FAIL, nullptr);
-            } else {
-                auto* controller = new Controller;
-                done->Invoke(S_OK, controller);
-                controller->Release();
-            }
-            done->Release();
-        });
+        complete_later<Controller>(done, "controller");
         return S_OK;
     }
 };
@@ -329,16 +337,6 @@ extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE CreateWebViewEnvironm
                               utf8(user_data_folder) + " exists=" +
                               std::to_string(attributes != INVALID_FILE_ATTRIBUTES &&
                                              (attributes & FILE_ATTRIBUTE_DIRECTORY)));
-    done->AddRef();
-    later([done] {
-        if (variable("VELLUMO_STANDIN_FAIL") == "environment") {
-            done->Invoke(E_FAIL, nullptr);
-        } else {
-            auto* environment = new Environment;
-            done->Invoke(S_OK, environment);
-            environment->Release();
-        }
-        done->Release();
-    });
+    complete_later<Environment>(done, "environment");
     return S_OK;
 }
