@@ -1,7 +1,7 @@
 #include "engine/install.hpp"
 
+#include <optional>
 #include <system_error>
-#include <utility>
 
 #include "engine/detection.hpp"
 #include "engine/install_record.hpp"
@@ -26,15 +26,9 @@ constexpr const char* registering_failed_message = "Could not finish registering
 // So does a link on the way to the folder: its leftovers would be cleared and
 // its files written wherever the link points.
 bool prepare_install_folder(const fs::path& folder, const fs::path& local, JobResult& result) {
-    const std::pair<fs::path, fs::path> bases[] = {
-        {local, folder},
-        {roaming_root(), resolve_scripts_dir()},
-    };
-    for (const auto& [base, location] : bases) {
-        if (base.empty()) {
-            result.error = "Could not create " + path_utf8(location) + ".";
-            return false;
-        }
+    if (const std::optional<fs::path> location = unresolved_location()) {
+        result.error = "Could not create " + path_utf8(*location) + ".";
+        return false;
     }
     if (link_in_the_way(folder, local)) {
         result.error = "A link is in the way of " + path_utf8(folder.filename()) + ".";

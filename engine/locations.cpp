@@ -23,4 +23,11 @@ std::filesystem::path resolve_scripts_dir() {
            "Utility";
 }
 
+std::optional<std::filesystem::path> unresolved_location() {
+    if (known_folder(KnownFolder::LocalAppData, sandbox_local_folder).empty()) return install_dir();
+    if (known_folder(KnownFolder::RoamingAppData, sandbox_roaming_folder).empty())
+        return resolve_scripts_dir();
+    return std::nullopt;
+}
+
 }  // namespace vellumo

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "platform/platform.hpp"
@@ -30,5 +31,10 @@ std::filesystem::path install_dir();
 
 // DaVinci Resolve's per-user script folder below RoamingAppData.
 std::filesystem::path resolve_scripts_dir();
+
+// The first of install_dir and resolve_scripts_dir whose known folder cannot
+// be resolved, as it would then read (relative to the current folder); nothing
+// when both resolve. The install and the uninstall refuse to start on it.
+std::optional<std::filesystem::path> unresolved_location();
 
 }  // namespace vellumo

@@ -1,5 +1,7 @@
 #include "engine/uninstall.hpp"
 
+#include <optional>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -28,6 +30,17 @@ std::string refusal_message(const std::u16string& process) {
     const std::u16string stem =
         process.size() < 4 ? process : process.substr(0, process.size() - 4);
     return "Close " + to_utf8(stem) + " first, then try again.";
+}
+
+// Why nothing may be touched, if anything: a program to be removed is running,
+// or a known folder cannot be resolved, so that every location would lie
+// relative to the current folder, where an install of ours never is.
+std::optional<std::string> refusal() {
+    for (const std::u16string& process : product_info.blocking_processes)
+        if (is_process_running(process)) return refusal_message(process);
+    if (const std::optional<fs::path> location = unresolved_location())
+        return "Could not find " + path_utf8(*location) + ".";
+    return std::nullopt;
 }
 
 // The recorded files, or the default list when install.json names none.
@@ -138,11 +151,9 @@ void remove_empty_dirs_upward(fs::path folder, const fs::path& stop) {
 
 JobResult run_uninstall(const ProgressFn& progress) {
     JobResult result;
-    for (const std::u16string& process : product_info.blocking_processes) {
-        if (is_process_running(process)) {
-            result.error = refusal_message(process);
-            return result;
-        }
+    if (const std::optional<std::string> reason = refusal()) {
+        result.error = *reason;
+        return result;
     }
 
     progress(10, "Reading what was installed");

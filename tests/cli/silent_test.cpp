@@ -2,6 +2,8 @@
 // store, and the quiet exit while another instance runs.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <nlohmann/json.hpp>
 
 #include "cli/program.hpp"
@@ -168,6 +170,56 @@ TEST(Silent, SimultaneousInstallsDespiteALinkAtTheLockFile) {
     ASSERT_TRUE(record);
     EXPECT_EQ(nlohmann::json::parse(*record)["files"], files);
     EXPECT_EQ(uninstall_display_name(world.sandbox()), u"Vellumo for DaVinci Resolve");
+}
+
+// Every path below `root`, relative to it, with each file's content.
+std::map<std::string, std::string> tree_with_contents(const fs::path& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        tree[entry.path().lexically_relative(root).string()] =
+            entry.is_regular_file() ? read_text(entry.path()).value_or("") : "";
+    return tree;
+}
+
+// Without a sandbox and with a known folder that cannot be resolved (no
+// absolute HOME, and its XDG variable unset), neither job touches the current
+// folder, where every location would otherwise lie.
+TEST(Silent, UnresolvedKnownFolderTouchesNothingInTheCurrentFolder) {
+    const fs::path folder = fs::path("Programs") / "Vellumo for DaVinci Resolve";
+    const fs::path scripts = fs::path("Blackmagic Design") / "DaVinci Resolve" / "Support" /
+                             "Fusion" / "Scripts" / "Utility";
+    struct Case {
+        const char* what;
+        std::vector<std::string> arguments;
+        const char* unset;
+    };
+    const Case cases[] = {
+        {"uninstall without local application data", {"--uninstall", "--silent"}, "XDG_DATA_HOME"},
+        {"uninstall without roaming application data", {"--uninstall", "--silent"},
+         "XDG_CONFIG_HOME"},
+        {"install without local application data", {"--silent"}, "XDG_DATA_HOME"},
+        {"install without roaming application data", {"--silent"}, "XDG_CONFIG_HOME"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProgramWorld world;
+        for (const fs::path& file : {folder / "VellumoCompanion.exe", folder / "uninstall.exe",
+                                     folder / "SETUP.md", scripts / "Vellumo.py",
+                                     fs::path("Vellumo") / "resolve.json"}) {
+            fs::create_directories((world.work() / file).parent_path());
+            test::write_text(world.work() / file, "kept");
+        }
+        const nlohmann::json record = {
+            {"files", {(folder / "VellumoCompanion.exe").string(), (scripts / "Vellumo.py").string()}}};
+        test::write_text(world.work() / folder / "install.json", record.dump());
+        world.env().set("HOME", "home");
+        world.env().unset(c.unset);
+        const auto before = tree_with_contents(world.work());
+
+        const test::Run run = world.run_as(setup_program(), c.arguments, std::nullopt);
+        EXPECT_EQ(run.exit_code, 1) << run.err;
+        EXPECT_EQ(tree_with_contents(world.work()), before);
+    }
 }
 
 }  // namespace

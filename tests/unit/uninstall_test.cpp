@@ -6,6 +6,7 @@
 #include <set>
 
 #include "engine/install_record.hpp"
+#include "engine/locations.hpp"
 #include "hostile_record.hpp"
 #include "registry_fixture.hpp"
 #include "sandbox_fixture.hpp"
@@ -256,26 +257,73 @@ TEST_F(Uninstall, FilesAlreadyGoneAreNoError) {
     EXPECT_FALSE(fs::exists(sb() / "Local"));  // never made: nothing to prune
 }
 
-// A known folder that cannot be resolved is no root: nothing lies under it,
-// nor under the current folder in its place.
-TEST_F(Uninstall, UnresolvedRoamingFolderIsNoRoot) {
+// Without a known folder every location would lie relative to the current
+// folder: nothing is touched there, nor in the folders that do resolve.
+TEST_F(Uninstall, UnresolvedKnownFolderTouchesNothing) {
     sandbox_root.clear();
     const fs::path work = env.root() / "work";
-    fs::create_directories(work);
+    const fs::path relative_folder = fs::path("Programs") / "Vellumo for DaVinci Resolve";
+    const fs::path relative_scripts = fs::path("Blackmagic Design") / "DaVinci Resolve" /
+                                      "Support" / "Fusion" / "Scripts" / "Utility";
+    const nlohmann::json relative_record = {
+        {"files", {(relative_folder / "VellumoCompanion.exe").string(),
+                   (relative_scripts / "Vellumo.py").string()}}};
+    for (const fs::path& file : {relative_folder / "VellumoCompanion.exe",
+                                 relative_folder / "uninstall.exe", relative_scripts / "Vellumo.py",
+                                 fs::path("Vellumo") / "resolve.json"})
+        write_text(work / file, "not ours");
+    write_text(work / relative_folder / "install.json", relative_record.dump());
+    const fs::path installed = env.root() / "data" / relative_folder;
+    write_text(installed / "install.json", "{}");
+    write_text(installed / "uninstall.exe", "ours, but left");
+    const std::u16string key = uninstall_key_prefix + product_info.uninstall_key_name;
+    ASSERT_TRUE(test::write_registry_string(RegistryRoot::current_user, key, u"DisplayName", u"x"));
     fs::current_path(work);
-    const fs::path outside = env.root() / "elsewhere" / "file.txt";
-    const fs::path relative_settings = work / "Vellumo" / "resolve.json";
-    write_text(outside, "not ours");
-    write_text(relative_settings, "not ours either");
-    const fs::path folder = env.root() / "data" / "Programs" / "Vellumo for DaVinci Resolve";
-    write_text(folder / "install.json", nlohmann::json{{"files", {outside.string()}}}.dump());
 
-    test::UnresolvedKnownFolder system(platform::KnownFolder::RoamingAppData);
+    struct Case {
+        const char* what;
+        KnownFolder unresolved;
+        fs::path location;
+    };
+    const Case cases[] = {
+        {"local application data", KnownFolder::LocalAppData, relative_folder},
+        {"roaming application data", KnownFolder::RoamingAppData, relative_scripts},
+    };
+    const std::set<std::string> work_before = tree(work), root_before = tree(env.root());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        reports.clear();
+        test::UnresolvedKnownFolder system(c.unresolved);
+        platform::ScopedSystem use(system);
+        const JobResult result = run_uninstall(recorder());
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.error, "Could not find " + c.location.string() + ".");
+        EXPECT_TRUE(reports.empty());
+        EXPECT_EQ(tree(work), work_before);
+        EXPECT_EQ(tree(env.root()), root_before);
+        EXPECT_TRUE(test::read_registry_value(RegistryRoot::current_user, key, u"DisplayName"));
+    }
+}
+
+// The Start menu holds nothing the uninstall needs: without it, the rest goes.
+TEST_F(Uninstall, UnresolvedStartMenuLeavesOnlyItsOwnFiles) {
+    sandbox_root.clear();
+    const fs::path work = env.root() / "work";
+    const fs::path relative_shortcut = fs::path("Vellumo") / "Vellumo.lnk";
+    write_text(work / relative_shortcut, "not ours");
+    const fs::path folder = env.root() / "data" / "Programs" / "Vellumo for DaVinci Resolve";
+    write_text(folder / "install.json",
+               nlohmann::json{{"files", {(folder / "SETUP.md").string(), relative_shortcut.string()}},
+                              {"shortcuts", {relative_shortcut.string()}}}
+                   .dump());
+    write_text(folder / "SETUP.md", "ours");
+    fs::current_path(work);
+
+    test::UnresolvedKnownFolder system(KnownFolder::Programs);
     platform::ScopedSystem use(system);
-    ASSERT_TRUE(run_uninstall(recorder()).ok);
-    EXPECT_TRUE(fs::exists(outside));
-    EXPECT_TRUE(fs::exists(relative_settings));
+    EXPECT_TRUE(run_uninstall(recorder()).ok);
     EXPECT_FALSE(fs::exists(folder));
+    EXPECT_TRUE(fs::exists(work / relative_shortcut));
 }
 
 // Relative sandboxes give relative roots; the recorded files still go.
