@@ -1,6 +1,5 @@
 #include "engine/install_record.hpp"
 
-#include <fstream>
 #include <optional>
 #include <system_error>
 
@@ -9,6 +8,7 @@
 #include "engine/registry.hpp"
 #include "engine/replace.hpp"
 #include "engine/text.hpp"
+#include "platform/platform.hpp"
 
 namespace vellumo {
 namespace fs = std::filesystem;
@@ -19,25 +19,9 @@ constexpr const char* manifest_name = "install.json";
 
 // install.json is an object of arrays of strings: two levels. Anything deeper,
 // or larger than any record of ours, is not one; refusing it while parsing
-// keeps a hostile file from exhausting the stack or the memory.
+// (and reading) keeps a hostile file from exhausting the stack or the memory.
 constexpr int max_manifest_depth = 2;
 constexpr std::size_t max_manifest_bytes = 1024 * 1024;
-
-// The file's text, or nothing when it is too large or cannot be read (a
-// folder at its place included). read() turns a failing read into badbit
-// instead of the exception the buffer throws.
-std::optional<std::string> read_manifest_text(const fs::path& file) {
-    std::ifstream in(file);
-    if (!in) return std::nullopt;
-    std::string text;
-    char chunk[16 * 1024];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        text.append(chunk, static_cast<std::size_t>(in.gcount()));
-        if (text.size() > max_manifest_bytes) return std::nullopt;
-    }
-    if (in.bad()) return std::nullopt;
-    return text;
-}
 
 }  // namespace
 
@@ -96,7 +80,9 @@ bool write_install_manifest(const fs::path& install_folder, const fs::path& trus
 }
 
 nlohmann::json load_install_manifest() {
-    const std::optional<std::string> text = read_manifest_text(install_dir() / manifest_name);
+    // Only a regular file: a fifo planted at the name would hold the reader.
+    const std::optional<std::string> text =
+        platform::os().read_regular_file(install_dir() / manifest_name, max_manifest_bytes);
     if (!text) return nlohmann::json::object();
     bool too_deep = false;
     const nlohmann::json::parser_callback_t refuse_deep =

@@ -163,6 +163,14 @@ public:
     // bits) of the file `source`; not written when that cannot be read.
     virtual NewFile copy_to_new_file(const std::filesystem::path& source,
                                      const std::filesystem::path& path);
+    // The bytes of `path` when it is a regular file of at most `limit` bytes;
+    // nothing when it is missing, anything else (a link, a folder, a fifo, a
+    // device), larger, or cannot be read. Opened without following a link and
+    // without waiting for a writer (O_NOFOLLOW | O_NONBLOCK on Linux;
+    // FILE_FLAG_OPEN_REPARSE_POINT and a disk-file test on Windows), so that
+    // nothing planted at the name can hold the reader.
+    virtual std::optional<std::string> read_regular_file(const std::filesystem::path& path,
+                                                         std::size_t limit);
 
     // ---- Processes -----------------------------------------------------------
 

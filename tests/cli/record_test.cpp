@@ -1,6 +1,8 @@
-// An install.json that cannot be read, or that once crashed its readers, in
-// the two headless modes that read it: it is no record.
+// An install.json that cannot be read, is no regular file, or once crashed or
+// held its readers, in the two headless modes that read it: it is no record.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <functional>
 
@@ -26,6 +28,14 @@ const HostileRecord hostile_records[] = {
     {"a folder", [](const fs::path& record) { fs::create_directories(record / "inner"); }},
     {"megabytes deep",
      [](const fs::path& record) { test::write_text(record, test::deeply_nested_record(2'000'000)); }},
+    // Opened as an ordinary file, a fifo blocks its reader until the run is killed.
+    {"a fifo", [](const fs::path& record) { ASSERT_EQ(::mkfifo(record.c_str(), 0600), 0); }},
+    {"a link to a record elsewhere",
+     [](const fs::path& record) {
+         const fs::path elsewhere = record.parent_path().parent_path() / "elsewhere.json";
+         test::write_text(elsewhere, R"({"files": [], "version": "0.4.4"})");
+         fs::create_symlink(elsewhere, record);
+     }},
 };
 
 TEST(HostileRecord, CheckReportsNothingInstalled) {
