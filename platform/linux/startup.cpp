@@ -4,8 +4,10 @@
 //
 // The private folder holds the lock files and the temporary uninstaller. It
 // is $XDG_RUNTIME_DIR when that is absolute, owned by the user and mode 0700;
-// otherwise vellumo-<uid> in the temporary folder, created 0700 and checked
-// before each use, since a shared /tmp lets anyone plant a name there first.
+// otherwise vellumo-setup/run in the user's own cache folder, created 0700 and
+// checked before each use. Never a name in a shared folder such as /tmp:
+// another user could take it first and so switch the guard off.
+#include "platform/linux/base_directories.hpp"
 #include "platform/linux/spawn.hpp"
 #include "platform/platform.hpp"
 
@@ -20,7 +22,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <system_error>
 
 namespace vellumo::platform {
 namespace {
@@ -35,17 +36,30 @@ bool is_private_folder(const fs::path& folder) {
     return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 07777) == 0700;
 }
 
+// The user's cache folder, when it is a real directory of the user's own.
+fs::path own_cache_folder() {
+    const fs::path cache = base_directory("XDG_CACHE_HOME", ".cache");
+    if (cache.empty() || !ensure_directory(cache)) return {};
+    struct stat info {};
+    if (::lstat(cache.c_str(), &info) != 0) return {};
+    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() ? cache : fs::path();
+}
+
+// Empty when there is no folder that only this user can reach: the program
+// then runs without the single-instance guard and without the hand-off.
 fs::path private_folder() {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
         const fs::path folder = runtime;
         if (folder.is_absolute() && is_private_folder(folder)) return folder;
     }
-    std::error_code error;
-    const fs::path temp = fs::temp_directory_path(error);
-    if (error || !temp.is_absolute()) return {};
-    const fs::path folder = temp / ("vellumo-" + std::to_string(::geteuid()));
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    return is_private_folder(folder) ? folder : fs::path();
+    fs::path folder = own_cache_folder();
+    if (folder.empty()) return {};
+    for (const char* name : {"vellumo-setup", "run"}) {
+        folder /= name;
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+        if (!is_private_folder(folder)) return {};
+    }
+    return folder;
 }
 
 // A file name for a mutex name: letters, digits, '-' and '.' stay, every

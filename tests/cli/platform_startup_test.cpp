@@ -19,7 +19,10 @@ using platform::os;
 
 class PrivateFolder : public testing::Test {
 protected:
-    fs::path fallback() const {
+    fs::path cache() const { return world_.root() / "cache"; }
+    fs::path fallback() const { return cache() / "vellumo-setup" / "run"; }
+    // The name a fallback in the shared temporary folder would have.
+    fs::path shared_name() const {
         return world_.tmp() / ("vellumo-" + std::to_string(::geteuid()));
     }
     static unsigned mode_of(const fs::path& folder) {
@@ -27,30 +30,36 @@ protected:
         ::lstat(folder.c_str(), &info);
         return info.st_mode & 07777;
     }
+    static void make_folder(const fs::path& folder, unsigned mode, uid_t owner = ::geteuid()) {
+        fs::create_directories(folder);
+        fs::permissions(folder, fs::perms(mode), fs::perm_options::replace);
+        ASSERT_EQ(::chown(folder.c_str(), owner, owner), 0);
+    }
 
     test::ProgramWorld world_;
 };
+
+constexpr uid_t other_user = 12345;
 
 TEST_F(PrivateFolder, IsTheRuntimeFolderWhenItIsPrivate) {
     EXPECT_EQ(os().temporary_folder(), world_.runtime());
     EXPECT_FALSE(fs::exists(fallback()));
 }
 
-TEST_F(PrivateFolder, OtherwiseAFolderOfItsOwnInTheTemporaryFolder) {
+// Without a private runtime folder: a folder of its own in the user's cache
+// folder, whatever another user has put at a name in the shared temporary one.
+TEST_F(PrivateFolder, OtherwiseAFolderOfItsOwnInTheCacheFolder) {
     const fs::path linked = world_.root() / "linked-runtime";
     fs::create_directory_symlink(world_.runtime(), linked);
-    const fs::path shared = world_.root() / "shared";
-    fs::create_directory(shared);
-    fs::permissions(shared, fs::perms(0755), fs::perm_options::replace);
-    const fs::path others = world_.root() / "others";
-    fs::create_directory(others);
-    fs::permissions(others, fs::perms(0700), fs::perm_options::replace);
-    ASSERT_EQ(::chown(others.c_str(), 12345, 12345), 0);
+    make_folder(world_.root() / "shared", 0755);
+    make_folder(world_.root() / "others", 0700, other_user);
+    make_folder(shared_name(), 0700, other_user);
 
     for (const std::optional<fs::path>& runtime :
          {std::optional<fs::path>(), std::optional<fs::path>("runtime"),
-          std::optional<fs::path>(linked), std::optional<fs::path>(shared),
-          std::optional<fs::path>(others), std::optional<fs::path>(world_.root() / "none")}) {
+          std::optional<fs::path>(linked), std::optional<fs::path>(world_.root() / "shared"),
+          std::optional<fs::path>(world_.root() / "others"),
+          std::optional<fs::path>(world_.root() / "none")}) {
         SCOPED_TRACE(runtime ? runtime->string() : "unset");
         if (runtime)
             world_.env().set("XDG_RUNTIME_DIR", *runtime);
@@ -58,37 +67,70 @@ TEST_F(PrivateFolder, OtherwiseAFolderOfItsOwnInTheTemporaryFolder) {
             world_.env().unset("XDG_RUNTIME_DIR");
         EXPECT_EQ(os().temporary_folder(), fallback());
         EXPECT_EQ(mode_of(fallback()), 0700u);
+        EXPECT_EQ(mode_of(fallback().parent_path()), 0700u);
     }
 }
 
+// The cache folder follows the XDG rules: $XDG_CACHE_HOME when absolute,
+// else $HOME/.cache, made private when it is missing.
+TEST_F(PrivateFolder, CacheFolderIsTheXdgOne) {
+    world_.env().unset("XDG_RUNTIME_DIR");
+    const fs::path home_cache = world_.env().home() / ".cache";
+    const std::pair<std::optional<std::string>, fs::path> cases[] = {
+        {cache().string(), cache()},
+        {std::nullopt, home_cache},
+        {"", home_cache},
+        {"relative/cache", home_cache},
+    };
+    for (const auto& [value, folder] : cases) {
+        SCOPED_TRACE(value.value_or("unset"));
+        if (value)
+            world_.env().set("XDG_CACHE_HOME", *value);
+        else
+            world_.env().unset("XDG_CACHE_HOME");
+        EXPECT_EQ(os().temporary_folder(), folder / "vellumo-setup" / "run");
+        EXPECT_EQ(mode_of(folder), 0700u);
+    }
+}
+
+// No folder of its own that is safe to use: no lock, no copy, and nothing
+// written where anyone else could reach it.
 TEST_F(PrivateFolder, FallbackThatIsNotPrivateIsNotUsed) {
     world_.env().unset("XDG_RUNTIME_DIR");
     const fs::path target = world_.root() / "planted";
-    fs::create_directory(target);
-    fs::permissions(target, fs::perms(0700), fs::perm_options::replace);
-
     const std::vector<std::pair<const char*, std::function<void()>>> cases = {
-        {"link", [&] { fs::create_directory_symlink(target, fallback()); }},
-        {"open to others",
+        {"the folder is a link",
          [&] {
-             fs::create_directory(fallback());
-             fs::permissions(fallback(), fs::perms(0755), fs::perm_options::replace);
+             fs::create_directories(fallback().parent_path());
+             fs::create_directory_symlink(target, fallback());
          }},
-        {"another owner",
+        {"the folder is open to others", [&] { make_folder(fallback(), 0755); }},
+        {"the folder has another owner", [&] { make_folder(fallback(), 0700, other_user); }},
+        {"a file at the folder's name",
          [&] {
-             fs::create_directory(fallback());
-             fs::permissions(fallback(), fs::perms(0700), fs::perm_options::replace);
-             ASSERT_EQ(::chown(fallback().c_str(), 12345, 12345), 0);
+             fs::create_directories(fallback().parent_path());
+             test::write_text(fallback(), "");
          }},
-        {"file", [&] { test::write_text(fallback(), ""); }},
+        {"its parent is a link",
+         [&] {
+             fs::create_directories(cache());
+             fs::create_directory_symlink(target, fallback().parent_path());
+         }},
+        {"its parent has another owner",
+         [&] { make_folder(fallback().parent_path(), 0700, other_user); }},
+        {"the cache folder is a link", [&] { fs::create_directory_symlink(target, cache()); }},
+        {"the cache folder has another owner", [&] { make_folder(cache(), 0755, other_user); }},
     };
     for (const auto& [name, plant] : cases) {
         SCOPED_TRACE(name);
+        fs::remove_all(cache());
+        fs::remove_all(target);
+        make_folder(target, 0700);
         plant();
         EXPECT_EQ(os().temporary_folder(), fs::path());
         EXPECT_EQ(os().create_instance_mutex(product_info.mutex_name), InstanceMutex::unavailable);
         EXPECT_TRUE(fs::is_empty(target));
-        fs::remove(fallback());
+        EXPECT_FALSE(fs::exists(shared_name()));
     }
 }
 
