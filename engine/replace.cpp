@@ -27,6 +27,20 @@ fs::path with_suffix(const fs::path& path, const std::string& suffix) {
     return result;
 }
 
+// For a target that cannot be replaced (a running program, say): moves it
+// aside and the new file in. When the new file cannot go in, the target goes
+// back to its name: a registered uninstaller must never be left nameless, and
+// the next clean-up would take its backup for a leftover.
+bool move_aside_and_in(const fs::path& temporary, const fs::path& target) {
+    platform::System& os = platform::os();
+    const fs::path backup =
+        with_suffix(target, backup_marker + std::to_string(os.tick_count_ms()));
+    if (!os.move_file_no_overwrite(target, backup, false)) return false;
+    if (os.move_file_no_overwrite(temporary, target, true)) return true;
+    os.move_file_no_overwrite(backup, target, false);  // nothing more to try if this fails
+    return false;
+}
+
 bool replace_file(const fs::path& target, const fs::path& trusted_root, const CreateNew& create,
                   std::string& error) {
     const fs::path parent = target.parent_path();
@@ -49,16 +63,8 @@ bool replace_file(const fs::path& target, const fs::path& trusted_root, const Cr
         return fail(error, "The disk may be full.");
     }
 
-    bool moved = platform::os().move_file_replacing(temporary, target);
-    if (!moved) {
-        // The target cannot be replaced (a running program, say): move it
-        // aside and the new file in. No step is undone if the second move fails.
-        const fs::path backup = with_suffix(
-            target, backup_marker + std::to_string(platform::os().tick_count_ms()));
-        moved = platform::os().move_file_no_overwrite(target, backup, false) &&
-                platform::os().move_file_no_overwrite(temporary, target, true);
-    }
-    if (!moved) {
+    if (!platform::os().move_file_replacing(temporary, target) &&
+        !move_aside_and_in(temporary, target)) {
         fs::remove(temporary, ignored);
         return fail(error, "Could not replace " + name + ". Close it and try again.");
     }

@@ -29,7 +29,8 @@ enum class KnownFolder { LocalAppData, RoamingAppData, Programs };
 enum class InstanceMutex { created, already_exists, unavailable };
 // What writing a new file came to: written; not created (something, a link
 // included, is already at its name, or the folder cannot take it); or not
-// written (a write or the close failed; the partial file has been removed).
+// written (a write, the flush to the disk or the close failed; the partial
+// file has been removed).
 enum class NewFile { written, not_created, not_written };
 
 // A rectangle in screen coordinates.
@@ -154,9 +155,16 @@ public:
     // nothing is there. The only link test the program makes: MinGW's
     // std::filesystem cannot see links.
     virtual bool is_link(const std::filesystem::path& path);
+    // Removes the folder tree (or the file) at `path` without ever following
+    // a link: a link met anywhere, `path` itself included, is removed as a
+    // link, or left where the platform cannot remove one, and its target is
+    // never entered. Goes on past what it cannot remove. True when nothing is
+    // left at `path`, also when nothing was there.
+    virtual bool remove_tree(const std::filesystem::path& path);
     // Creates `path` exclusively, never through a link (O_CREAT | O_EXCL |
-    // O_NOFOLLOW; CREATE_NEW without following a reparse point), and writes
-    // `bytes` into it. Not synced: the move that puts it in place is.
+    // O_NOFOLLOW; CREATE_NEW without following a reparse point), writes
+    // `bytes` into it and flushes it to the disk before closing it (fsync,
+    // FlushFileBuffers): a failed flush is not written, as a failed write is.
     virtual NewFile write_new_file(const std::filesystem::path& path,
                                    std::span<const std::uint8_t> bytes);
     // The same with the bytes (and, where files have them, the permission

@@ -1,10 +1,14 @@
-// File moves, links, new files and the tick count on Linux. The replacing
-// move is rename(2); the no-overwrite move is renameat2 with RENAME_NOREPLACE.
-// Write-through is an fsync of the moved entry before the move and of its
-// folder after it. A new file is made with O_CREAT | O_EXCL | O_NOFOLLOW, so
-// nothing planted at its name, a link least of all, is ever written through.
+// File moves, links, new files, tree removal and the tick count on Linux. The
+// replacing move is rename(2); the no-overwrite move is renameat2 with
+// RENAME_NOREPLACE. Write-through is an fsync of the moved entry before the
+// move and of its folder after it. A new file is made with O_CREAT | O_EXCL |
+// O_NOFOLLOW, so nothing planted at its name, a link least of all, is ever
+// written through, and is fsynced before it is closed. A tree is removed
+// relative to the handles of its folders, each opened with O_NOFOLLOW, so a
+// link is unlinked and never entered.
 #include "platform/platform.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -13,6 +17,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace vellumo::platform {
 namespace {
@@ -83,15 +89,65 @@ int create_new(const fs::path& path, mode_t mode = 0644) {
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
 }
 
-// Closes a file being written and keeps it only when everything went in.
+// Flushes and closes a file being written and keeps it only when everything
+// went in and reached the disk.
 NewFile finish_new(int fd, bool written, const fs::path& path) {
+    const bool synced = written && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
-    if (written && closed) return NewFile::written;
+    if (synced && closed) return NewFile::written;
     ::unlink(path.c_str());
     return NewFile::not_written;
 }
 
+// Whether looking up a path failed with `error` because nothing is there.
+bool nothing_there(int error) { return error == ENOENT || error == ENOTDIR; }
+
+// The names in the folder open as `folder`, read before anything is removed
+// from it.
+std::vector<std::string> entry_names(int folder) {
+    std::vector<std::string> names;
+    const int listed = ::dup(folder);  // closedir closes its own descriptor
+    if (listed < 0) return names;
+    DIR* listing = ::fdopendir(listed);
+    if (listing == nullptr) {
+        ::close(listed);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(listing);
+    return names;
+}
+
+// Removes `name` in the folder open as `folder`: anything but a folder (a link
+// to one included) is unlinked; a folder is opened without following a link,
+// emptied and removed. True when nothing is left at the name.
+bool remove_entry(int folder, const char* name) {
+    struct stat info {};
+    if (::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return nothing_there(errno);
+    if (!S_ISDIR(info.st_mode)) return ::unlinkat(folder, name, 0) == 0 || errno == ENOENT;
+    const int inside = ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (inside >= 0) {
+        for (const std::string& entry : entry_names(inside)) remove_entry(inside, entry.c_str());
+        ::close(inside);
+    }
+    return ::unlinkat(folder, name, AT_REMOVEDIR) == 0 || errno == ENOENT;
+}
+
 }  // namespace
+
+bool System::remove_tree(const fs::path& path) {
+    if (!path.has_filename()) return false;
+    const fs::path parent = path.parent_path();
+    const int folder =
+        parent.empty() ? AT_FDCWD : ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder == -1) return nothing_there(errno);
+    const bool removed = remove_entry(folder, path.filename().c_str());
+    if (folder != AT_FDCWD) ::close(folder);
+    return removed;
+}
 
 bool System::move_file_replacing(const fs::path& from, const fs::path& to) {
     if (!sync_entry(from)) return false;

@@ -1,11 +1,16 @@
-// File moves, links, new files and the tick count on Windows. A link is any
-// reparse point (a symbolic link or a junction). A new file is made with
-// CREATE_NEW and FILE_FLAG_OPEN_REPARSE_POINT, so nothing planted at its
-// name, a link least of all, is ever written through.
+// File moves, links, new files, tree removal and the tick count on Windows. A
+// link is any reparse point (a symbolic link or a junction). A new file is
+// made with CREATE_NEW and FILE_FLAG_OPEN_REPARSE_POINT, so nothing planted
+// at its name, a link least of all, is ever written through, and is flushed
+// with FlushFileBuffers before it is closed: MOVEFILE_WRITE_THROUGH makes the
+// move durable, not the file's data. A tree is removed from the attributes
+// its listing gives: a reparse point is never descended into; RemoveDirectoryW
+// and DeleteFileW take the link itself away, not its target.
 #include "platform/platform.hpp"
 #include "platform/windows/win32.hpp"
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 namespace vellumo::platform {
@@ -50,15 +55,52 @@ bool write_all(HANDLE file, const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-// Closes a file being written and keeps it only when everything went in.
+// Flushes and closes a file being written and keeps it only when everything
+// went in and reached the disk.
 NewFile finish_new(File& file, bool written, const fs::path& path) {
+    const bool flushed = written && FlushFileBuffers(file.get()) != 0;
     const bool closed = file.close();
-    if (written && closed) return NewFile::written;
+    if (flushed && closed) return NewFile::written;
     DeleteFileW(path.c_str());
     return NewFile::not_written;
 }
 
+bool remove_entry(const fs::path& path, DWORD attributes);
+
+// Removes everything in `folder`, going on past what it cannot remove.
+void empty_folder(const fs::path& folder) {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileExW((folder / L"*").c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring_view name = found.cFileName;
+        if (name != L"." && name != L"..") remove_entry(folder / name, found.dwFileAttributes);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+// Removes the entry at `path`, whose attributes are `attributes`: a folder
+// that is no reparse point is emptied first; a reparse point is removed as it
+// stands, without looking inside.
+bool remove_entry(const fs::path& path, DWORD attributes) {
+    const bool folder = attributes & FILE_ATTRIBUTE_DIRECTORY;
+    if (folder && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) empty_folder(path);
+    return folder ? RemoveDirectoryW(path.c_str()) != 0 : DeleteFileW(path.c_str()) != 0;
+}
+
 }  // namespace
+
+bool System::remove_tree(const fs::path& path) {
+    if (!path.has_filename()) return false;
+    // The path's own attributes: GetFileAttributesW does not follow a link.
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    return remove_entry(path, attributes);
+}
 
 bool System::move_file_replacing(const fs::path& from, const fs::path& to) {
     return MoveFileExW(from.c_str(), to.c_str(),

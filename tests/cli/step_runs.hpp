@@ -36,6 +36,7 @@ struct Steps {
     fs::path log{};
     fs::path gate{};
     fs::path under{};
+    std::string fail{};  // "KIND:SUFFIX": the steps that fail with EIO
 };
 
 // Sets step_shim's variables for the programs started until it goes.
@@ -49,10 +50,12 @@ public:
         if (!steps.log.empty()) env_.set("VELLUMO_STEPS_LOG", steps.log);
         if (!steps.gate.empty()) env_.set("VELLUMO_STEPS_GATE", steps.gate);
         if (!steps.under.empty()) env_.set("VELLUMO_STEPS_UNDER", steps.under);
+        if (!steps.fail.empty()) env_.set("VELLUMO_STEPS_FAIL", steps.fail);
     }
     ~StepShim() {
         for (const char* name : {"LD_PRELOAD", "VELLUMO_STEPS_KILL_AT", "VELLUMO_STEPS_KILL_AFTER_US",
-                                 "VELLUMO_STEPS_LOG", "VELLUMO_STEPS_GATE", "VELLUMO_STEPS_UNDER"})
+                                 "VELLUMO_STEPS_LOG", "VELLUMO_STEPS_GATE", "VELLUMO_STEPS_UNDER",
+                                 "VELLUMO_STEPS_FAIL"})
             env_.unset(name);
     }
     StepShim(const StepShim&) = delete;

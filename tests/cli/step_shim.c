@@ -8,11 +8,16 @@
  *   VELLUMO_STEPS_GATE=FOLDER     at the first step below VELLUMO_STEPS_UNDER,
  *                                 creates FOLDER/held-PID and waits until
  *                                 FOLDER/open exists (at most a minute)
+ *   VELLUMO_STEPS_FAIL=KIND:SUFFIX  fails each fsync (KIND fsync) of a file,
+ *                                 or each rename (KIND rename) from a path,
+ *                                 whose path ends in SUFFIX, with EIO, as a
+ *                                 failing disk does
  *
  * The variables and LD_PRELOAD are removed at load, so that the program's
  * children (the Python probe) run untouched. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdarg.h>
@@ -25,6 +30,8 @@
 static char log_file[4096];
 static char gate[4096];
 static char under[4096];
+static char fail_setting[4096];
+static const char* fail_suffix = "";
 static long kill_at;
 static long steps;
 static int gate_passed;
@@ -40,6 +47,12 @@ __attribute__((constructor)) static void load(void) {
     copy_setting("VELLUMO_STEPS_LOG", log_file, sizeof log_file);
     copy_setting("VELLUMO_STEPS_GATE", gate, sizeof gate);
     copy_setting("VELLUMO_STEPS_UNDER", under, sizeof under);
+    copy_setting("VELLUMO_STEPS_FAIL", fail_setting, sizeof fail_setting);
+    char* colon = strchr(fail_setting, ':');
+    if (colon) {
+        *colon = '\0';
+        fail_suffix = colon + 1;
+    }
     copy_setting("VELLUMO_STEPS_KILL_AT", number, sizeof number);
     kill_at = atol(number);
     number[0] = '\0';
@@ -69,6 +82,24 @@ static void hold_at_gate(const char* path) {
     close(creat(name, 0600));
     snprintf(name, sizeof name, "%s/open", gate);
     for (int i = 0; i < 6000 && access(name, F_OK) != 0; ++i) usleep(10000);
+}
+
+/* Whether a step of `kind` on `path` is to fail. */
+static int fails(const char* kind, const char* path) {
+    const size_t length = strlen(path), suffix = strlen(fail_suffix);
+    return suffix > 0 && strcmp(kind, fail_setting) == 0 && length >= suffix &&
+           strcmp(path + length - suffix, fail_suffix) == 0;
+}
+
+static int fail_with_eio(void) {
+    errno = EIO;
+    return -1;
+}
+
+static int fd_fails(int fd) {
+    char path[4096];
+    path_of_fd(fd, path, sizeof path);
+    return fails("fsync", path);
 }
 
 /* Called after each step has been made. */
@@ -144,6 +175,7 @@ FOPEN(fopen64)
 
 int rename(const char* from, const char* to) {
     REAL(rename);
+    if (fails("rename", from)) return fail_with_eio();
     const int result = real(from, to);
     if (result == 0) step("rename", to, -1);
     return result;
@@ -151,6 +183,7 @@ int rename(const char* from, const char* to) {
 
 int renameat(int from_dir, const char* from, int to_dir, const char* to) {
     REAL(renameat);
+    if (fails("rename", from)) return fail_with_eio();
     const int result = real(from_dir, from, to_dir, to);
     if (result == 0) step("rename", to, -1);
     return result;
@@ -158,6 +191,7 @@ int renameat(int from_dir, const char* from, int to_dir, const char* to) {
 
 int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
     REAL(renameat2);
+    if (fails("rename", from)) return fail_with_eio();
     const int result = real(from_dir, from, to_dir, to, flags);
     if (result == 0) step("rename", to, -1);
     return result;
@@ -165,6 +199,7 @@ int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsign
 
 int fsync(int fd) {
     REAL(fsync);
+    if (fd_fails(fd)) return fail_with_eio();
     const int result = real(fd);
     step("fsync", NULL, fd);
     return result;
@@ -172,6 +207,7 @@ int fsync(int fd) {
 
 int fdatasync(int fd) {
     REAL(fdatasync);
+    if (fd_fails(fd)) return fail_with_eio();
     const int result = real(fd);
     step("fsync", NULL, fd);
     return result;

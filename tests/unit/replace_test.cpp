@@ -138,6 +138,7 @@ struct MoveSystem : platform::System {
     bool fail_replacing = false;
     bool fail_aside = false;        // the no-overwrite move of the target
     bool fail_moving_in = false;    // the no-overwrite move of the new file
+    bool fail_putting_back = false; // the no-overwrite move of the backup
     std::vector<std::string> calls;
 
     bool move_file_replacing(const fs::path& from, const fs::path& to) override {
@@ -149,7 +150,9 @@ struct MoveSystem : platform::System {
         calls.push_back((write_through ? "no-overwrite, write-through " : "no-overwrite ") +
                         from.filename().string() + " " + to.filename().string());
         const bool moving_in = from.native().ends_with(temporary_suffix);
-        if (moving_in ? fail_moving_in : fail_aside) return false;
+        const bool putting_back = from.native().find(backup_marker) != std::string::npos;
+        if (moving_in ? fail_moving_in : putting_back ? fail_putting_back : fail_aside)
+            return false;
         return System::move_file_no_overwrite(from, to, write_through);
     }
     std::uint64_t tick_count_ms() override {
@@ -160,7 +163,7 @@ struct MoveSystem : platform::System {
 
 struct MoveCase {
     const char* what;
-    bool fail_replacing, fail_aside, fail_moving_in;
+    bool fail_replacing, fail_aside, fail_moving_in, fail_putting_back;
     bool earlier_backup;  // VellumoCompanion.exe.old-4711 is there already
     bool result;
     std::vector<std::string> calls;
@@ -173,19 +176,22 @@ TEST_F(ReplaceFile, FallsBackToMovingTheTargetAside) {
     const std::string aside = "no-overwrite VellumoCompanion.exe VellumoCompanion.exe.old-4711";
     const std::string in =
         "no-overwrite, write-through VellumoCompanion.exe.vellumo-new VellumoCompanion.exe";
+    const std::string back = "no-overwrite VellumoCompanion.exe.old-4711 VellumoCompanion.exe";
     const MoveCase cases[] = {
-        {"direct replacement", false, false, false, false, true, {direct},
+        {"direct replacement", false, false, false, false, false, true, {direct},
          {{companion, "new"}}},
-        {"moved aside", true, false, false, false, true, {direct, "ticks", aside, in},
+        {"moved aside", true, false, false, false, false, true, {direct, "ticks", aside, in},
          {{companion, "new"}, {"VellumoCompanion.exe.old-4711", "old"}}},
-        {"neither works", true, true, false, false, false, {direct, "ticks", aside},
+        {"neither works", true, true, false, false, false, false, {direct, "ticks", aside},
          {{companion, "old"}}},
-        {"an earlier backup is never overwritten", true, false, false, true, false,
+        {"an earlier backup is never overwritten", true, false, false, false, true, false,
          {direct, "ticks", aside},
          {{companion, "old"}, {"VellumoCompanion.exe.old-4711", "earlier"}}},
-        // Nothing is undone: the former target stays under its backup name.
-        {"moving the new file in fails", true, false, true, false, false,
-         {direct, "ticks", aside, in}, {{"VellumoCompanion.exe.old-4711", "old"}}},
+        {"moving the new file in fails: the target goes back", true, false, true, false, false,
+         false, {direct, "ticks", aside, in, back}, {{companion, "old"}}},
+        {"and when that fails too, it stays under its backup name", true, false, true, true,
+         false, false, {direct, "ticks", aside, in, back},
+         {{"VellumoCompanion.exe.old-4711", "old"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -197,6 +203,7 @@ TEST_F(ReplaceFile, FallsBackToMovingTheTargetAside) {
         system.fail_replacing = c.fail_replacing;
         system.fail_aside = c.fail_aside;
         system.fail_moving_in = c.fail_moving_in;
+        system.fail_putting_back = c.fail_putting_back;
         platform::ScopedSystem use{system};
 
         EXPECT_EQ(replace(dir / companion, "new"), c.result);
@@ -482,6 +489,97 @@ TEST_F(FileMoves, NewFilesAreOnlyEverMadeAfresh) {
     EXPECT_EQ(platform::os().copy_to_new_file(env.root() / "missing", dir / "new"),
               NewFile::not_written);
     EXPECT_EQ(tree_of(dir), Tree{});
+}
+
+// Tree removal: a link anywhere in the tree, the top included, goes as a
+// link, and nothing is removed through it.
+class TreeRemoval : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(outside / "sub");
+        write(outside / "file", "keep");
+        write(outside / "sub" / "deeper", "keep too");
+    }
+
+    test::HermeticEnv env;
+    const fs::path tree = env.root() / "tree";
+    const fs::path outside = env.root() / "outside";
+};
+
+struct TreeCase {
+    const char* what;
+    std::function<void(const fs::path& tree, const fs::path& outside)> setup;
+};
+
+void plain_tree(const fs::path& tree) {
+    fs::create_directories(tree / "a" / "b");
+    fs::create_directories(tree / "empty");
+    write(tree / "file", "x");
+    write(tree / "a" / "b" / "file", "y");
+}
+
+TEST_F(TreeRemoval, RemovesTheTreeAndNothingALinkInItPointsTo) {
+    using Paths = const fs::path&;
+    const TreeCase cases[] = {
+        {"a tree without links", [](Paths t, Paths) { plain_tree(t); }},
+        {"a single file", [](Paths t, Paths) { write(t, "x"); }},
+        {"the top is a link to a folder",
+         [](Paths t, Paths o) { fs::create_directory_symlink(o, t); }},
+        {"the top is a link to a file",
+         [](Paths t, Paths o) { fs::create_symlink(o / "file", t); }},
+        {"the top is a dangling link",
+         [](Paths t, Paths o) { fs::create_symlink(o / "missing", t); }},
+        {"a link to a folder deep inside",
+         [](Paths t, Paths o) {
+             plain_tree(t);
+             fs::create_directory_symlink(o, t / "a" / "b" / "link");
+         }},
+        {"a relative link to a folder",
+         [](Paths t, Paths) {
+             plain_tree(t);
+             fs::create_directory_symlink("../../outside/sub", t / "a" / "link");
+         }},
+        {"a link to a file deep inside",
+         [](Paths t, Paths o) {
+             plain_tree(t);
+             fs::create_symlink(o / "file", t / "a" / "b" / "link");
+         }},
+        {"a dangling link deep inside",
+         [](Paths t, Paths o) {
+             plain_tree(t);
+             fs::create_symlink(o / "missing", t / "a" / "link");
+         }},
+        {"a link back to the tree itself",
+         [](Paths t, Paths) {
+             plain_tree(t);
+             fs::create_directory_symlink(t, t / "a" / "b" / "loop");
+         }},
+    };
+    const Tree outside_before = tree_of(outside);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.setup(tree, outside);
+        EXPECT_TRUE(platform::os().remove_tree(tree));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(tree)));
+        EXPECT_EQ(tree_of(outside), outside_before);
+    }
+}
+
+TEST_F(TreeRemoval, NothingThereCountsAsGone) {
+    EXPECT_TRUE(platform::os().remove_tree(tree));
+    EXPECT_TRUE(platform::os().remove_tree(outside / "file" / "below-a-file"));
+    EXPECT_EQ(tree_of(outside),
+              (Tree{{"file", "keep"}, {"sub", "<dir>"}, {"sub/deeper", "keep too"}}));
+}
+
+TEST_F(TreeRemoval, WorksOnARelativePath) {
+    plain_tree(tree);
+    const fs::path previous = fs::current_path();
+    fs::current_path(env.root());
+    const bool removed = platform::os().remove_tree("tree");
+    fs::current_path(previous);
+    EXPECT_TRUE(removed);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(tree)));
 }
 
 TEST(TickCount, CountsMillisecondsSinceTheSystemStarted) {

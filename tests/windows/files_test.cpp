@@ -1,6 +1,8 @@
-// Files under Wine: the two moves, the link test, and exclusive creation that
-// never writes through a link. Wine 8 cannot make a junction or a Windows
-// symbolic link (see make_unix_link), so the links here are Unix links.
+// Files under Wine: the two moves, the link test, exclusive creation that
+// never writes through a link, and tree removal that never enters one. Wine 8
+// cannot make a junction or a Windows symbolic link (see make_unix_link), so
+// the links here are Unix links.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -105,6 +107,73 @@ TEST(NewFiles, CopiesExclusivelyAndNeverThroughALink) {
     EXPECT_EQ(os().copy_to_new_file(folder / L"missing", folder / L"from-missing"),
               NewFile::not_written);
     EXPECT_FALSE(test::present(folder / L"from-missing"));
+}
+
+struct TreeCase {
+    const char* what;
+    std::function<bool(const fs::path& tree, const fs::path& outside)> setup;  // false: not made
+    bool gone;  // what Wine makes of it: it cannot remove a folder link
+};
+
+void plain_tree(const fs::path& tree) {
+    write_bytes(tree / L"file", "x");
+    write_bytes(tree / L"a" / L"b" / L"file", "y");
+    fs::create_directories(tree / L"empty");
+}
+
+// A link to a folder is never entered: its target's files survive. Wine
+// cannot remove the link itself, so the tree stays; it deletes the target
+// of a link to a file (which it shows as a plain file) and hides a dangling
+// link, so those cases check only that nothing else is touched.
+TEST(TreeRemoval, RemovesATreeAndNeverEntersALinkInIt) {
+    using Paths = const fs::path&;
+    const TreeCase cases[] = {
+        {"a tree without links", [](Paths t, Paths) { plain_tree(t); return true; }, true},
+        {"the top is a link to a folder",
+         [](Paths t, Paths o) { return test::make_unix_link(o / L"sub", t); }, false},
+        {"a link to a folder deep inside",
+         [](Paths t, Paths o) {
+             plain_tree(t);
+             return test::make_unix_link(o / L"sub", t / L"a" / L"b" / L"link");
+         },
+         false},
+        {"a link to a file deep inside",
+         [](Paths t, Paths o) {
+             plain_tree(t);
+             return test::make_unix_link(o / L"file", t / L"a" / L"link");
+         },
+         false},
+        {"a dangling link deep inside",
+         [](Paths t, Paths o) {
+             plain_tree(t);
+             write_bytes(o / L"gone", "gone");
+             const bool made = test::make_unix_link(o / L"gone", t / L"a" / L"link");
+             return DeleteFileW((o / L"gone").c_str()) && made;
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path tree = test::fresh_folder() / L"tree";
+        const fs::path outside = test::fresh_folder();
+        write_bytes(outside / L"file", "keep");
+        write_bytes(outside / L"sub" / L"deeper", "keep too");
+        ASSERT_TRUE(c.setup(tree, outside));
+
+        EXPECT_EQ(os().remove_tree(tree), c.gone);
+        EXPECT_EQ(test::present(tree), !c.gone);
+        EXPECT_TRUE(test::holds(outside / L"sub" / L"deeper", "keep too"));
+        EXPECT_FALSE(test::present(tree / L"file"));
+    }
+}
+
+TEST(TreeRemoval, NothingThereCountsAsGone) {
+    const fs::path folder = test::fresh_folder();
+    EXPECT_TRUE(os().remove_tree(folder / L"missing"));
+    EXPECT_TRUE(os().remove_tree(folder / L"missing" / L"deeper"));
+    write_bytes(folder / L"file", "x");
+    EXPECT_TRUE(os().remove_tree(folder / L"file"));
+    EXPECT_FALSE(test::present(folder / L"file"));
 }
 
 }  // namespace

@@ -9,7 +9,8 @@
 //   "close", which ends the program.
 // Every callback comes later, from a thread timer on the program's loop, as
 // the real runtime's do. VELLUMO_STANDIN_FAIL=environment or controller makes
-// that creation step fail.
+// that creation step fail. While VELLUMO_STANDIN_HOLD names a file that does
+// not exist, call 4 waits.
 #include <windows.h>
 
 #include <WebView2.h>
@@ -288,8 +289,15 @@ private:
                 call("3", "setupWindow", "[\"close\"]");
             });
         } else if (id == "2") {
-            later([this] { call("4", "setupWindow", "[\"close\"]"); });
+            later([this] { close_when_released(); });
         }
+    }
+
+    void close_when_released() {
+        const std::string hold = variable("VELLUMO_STANDIN_HOLD");
+        if (!hold.empty() && GetFileAttributesW(wide(hold).c_str()) == INVALID_FILE_ATTRIBUTES)
+            return later([this] { close_when_released(); });
+        call("4", "setupWindow", "[\"close\"]");
     }
 };
 

@@ -94,13 +94,14 @@ protected:
         RegDeleteTreeW(HKEY_CURRENT_USER, runtime_key.c_str());
     }
 
-    test::Process start(std::map<std::wstring, std::optional<std::wstring>> changes) {
+    test::Process start(std::map<std::wstring, std::optional<std::wstring>> changes,
+                        const std::function<void(DWORD id)>& before_run = {}) {
         changes.emplace(L"VELLUMO_SETUP_SANDBOX", sandbox.wstring());
         changes.emplace(L"VELLUMO_STANDIN_LOG", log_file.wstring());
         changes.emplace(L"TMP", tmp.wstring());
         changes.emplace(L"TEMP", tmp.wstring());
         changes.emplace(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", runtime.wstring());
-        return test::start(windows_path(VELLUMO_SETUP_PATH), L"", changes, root);
+        return test::start(windows_path(VELLUMO_SETUP_PATH), L"", changes, root, before_run);
     }
 
     std::vector<fs::path> user_data_folders() const {
@@ -178,6 +179,37 @@ TEST_F(WebViewWindow, ShowsThePageLockedDownRunsAnInstallAndClosesAfterIt) {
     EXPECT_GT(find(log, "call", "4 setupWindow [\"close\"]"), install_reply);
     EXPECT_GT(find(log, "close"), install_reply);
     EXPECT_TRUE(test::present(sandbox / L"Local" / L"Programs" / L"Vellumo for DaVinci Resolve"));
+}
+
+// A folder link in the view's data folder, left by an earlier process of the
+// same id or planted while the window is open, is never entered. Wine cannot
+// remove a folder link, so there the earlier folder cannot be made afresh and
+// the run ends as a failing view does; Windows removes the link itself.
+TEST_F(WebViewWindow, ALinkInTheDataFolderIsNeverEntered) {
+    // A folder of its own outside for each run, linked from the run's data folder.
+    const auto outside = [&](DWORD id) { return root / ("outside-" + std::to_string(id)); };
+    const auto plant = [&](DWORD id) {
+        test::write_bytes(outside(id) / L"sub" / L"file", "keep");
+        const fs::path browser = sandbox / ("VellumoWebView-" + std::to_string(id)) / L"EBWebView";
+        test::write_bytes(browser / L"Local State", "{}");
+        EXPECT_TRUE(test::make_unix_link(outside(id), browser / L"planted"));
+    };
+
+    test::Process earlier = start({}, plant);
+    ASSERT_TRUE(earlier);
+    EXPECT_TRUE(close_failure_message(earlier.id()));
+    EXPECT_EQ(earlier.wait(), 3);
+    EXPECT_TRUE(test::holds(outside(earlier.id()) / L"sub" / L"file", "keep"));
+
+    const fs::path release = root / L"release";
+    test::Process program = start({{L"VELLUMO_STANDIN_HOLD", release.wstring()}});
+    ASSERT_TRUE(program);
+    EXPECT_TRUE(test::eventually([&] { return find(read_log(log_file), "reply", "2 0 ") >= 0; },
+                                 std::chrono::seconds(60)));
+    plant(program.id());
+    test::write_bytes(release, "");
+    EXPECT_EQ(program.wait(120000), 0);
+    EXPECT_TRUE(test::holds(outside(program.id()) / L"sub" / L"file", "keep"));
 }
 
 TEST_F(WebViewWindow, AFailingRuntimeShowsTheFailureMessageAndExits3) {

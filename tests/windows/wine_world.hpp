@@ -147,9 +147,12 @@ inline std::wstring environment_block(const Environment& changes) {
     return block;
 }
 
-// Starts `program` with `arguments` appended to its quoted path.
+// Starts `program` with `arguments` appended to its quoted path. With
+// `before_run`, the process is made suspended and runs once `before_run` has
+// been given its id.
 inline Process start(const fs::path& program, const std::wstring& arguments,
-                     const Environment& changes = {}, const fs::path& current_folder = {}) {
+                     const Environment& changes = {}, const fs::path& current_folder = {},
+                     const std::function<void(DWORD id)>& before_run = {}) {
     std::wstring command_line = L"\"" + program.wstring() + L"\"";
     if (!arguments.empty()) command_line += L" " + arguments;
     std::wstring environment = environment_block(changes);
@@ -157,9 +160,14 @@ inline Process start(const fs::path& program, const std::wstring& arguments,
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE,
-                        CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                        CREATE_UNICODE_ENVIRONMENT | (before_run ? CREATE_SUSPENDED : 0),
+                        environment.data(),
                         current_folder.empty() ? nullptr : current_folder.c_str(), &startup, &info))
         return {};
+    if (before_run) {
+        before_run(info.dwProcessId);
+        ResumeThread(info.hThread);
+    }
     CloseHandle(info.hThread);
     return {info.hProcess, info.dwProcessId};
 }

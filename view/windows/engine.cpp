@@ -71,17 +71,16 @@ std::filesystem::path user_data_folder() {
     const std::filesystem::path folder =
         base / ("VellumoWebView-" + std::to_string(os.current_process_id()));
     std::error_code ignored;
-    if (!os.is_link(folder)) std::filesystem::remove_all(folder, ignored);  // an earlier process's
-    if (!std::filesystem::create_directories(folder, ignored) || os.is_link(folder))
+    // An earlier process's folder of that name goes first, a link in it as a link.
+    if (!os.remove_tree(folder) || !std::filesystem::create_directories(folder, ignored) ||
+        os.is_link(folder))
         throw std::runtime_error("The view's data folder cannot be made.");
     return folder;
 }
 
 void remove_user_data_folder(const std::filesystem::path& folder) {
     for (int attempt = 0; attempt < user_data_removal_tries; ++attempt) {
-        std::error_code failed;
-        std::filesystem::remove_all(folder, failed);
-        if (!failed) return;
+        if (platform::os().remove_tree(folder)) return;
         Sleep(user_data_removal_pause_ms);  // a browser process still holds a file
     }
 }
