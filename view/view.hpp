@@ -40,7 +40,8 @@ public:
 
     // Makes `name` a function on window in every document shown afterwards;
     // it returns a promise that the answer settles. False, and nothing
-    // changed, when the name is already bound.
+    // changed, when the name is already bound. Throws std::runtime_error
+    // when the view cannot take the function.
     bool bind(const std::string& name, SyncHandler handler);
     bool bind(const std::string& name, AsyncHandler handler);
 
@@ -57,7 +58,9 @@ public:
     // Runs a script in the current document; its result is not waited for.
     void eval(const std::string& script);
 
-    // Shows `html` (UTF-8) as a data:text/html document.
+    // Shows `html` (UTF-8) as a data:text/html document, once every bound
+    // function is in place for it. Throws std::runtime_error when one cannot
+    // be put in place.
     void set_html(const std::string& html);
 
     // Ends the loop: step() returns false from now on. Callable from any

@@ -9,13 +9,10 @@
 #include <string_view>
 
 #include "platform/platform.hpp"
-#include "view/windows/callback.hpp"
+#include "platform/windows/callback.hpp"
 
 namespace vellumo::platform {
 namespace {
-
-using view::ComPtr;
-using view::make_callback;
 
 // Whether the rule lets a navigation to the event's URI go on.
 template <class Args>

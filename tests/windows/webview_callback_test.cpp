@@ -5,9 +5,9 @@
 #include <memory>
 #include <stdexcept>
 
-#include "view/windows/callback.hpp"
+#include "platform/windows/callback.hpp"
 
-namespace vellumo::view {
+namespace vellumo::platform {
 namespace {
 
 using Handler = ICoreWebView2NavigationStartingEventHandler;
@@ -92,4 +92,4 @@ TEST(WebViewCallback, AnExceptionStopsAtTheComBoundary) {
 }
 
 }  // namespace
-}  // namespace vellumo::view
+}  // namespace vellumo::platform

@@ -1,8 +1,10 @@
 // The setup program's window against the stand-in WebView2 runtime, under
 // Wine with a display: the runtime is found where a real one is found, the
 // view is locked down, the page is shown, its bindings answer, an install
-// runs in the sandbox, and the window closes only when no job runs. When the
-// runtime fails, the failure message is shown and the exit code is 3.
+// runs in the sandbox, and the window closes only when no job runs; the
+// program keeps the runtime's rules, which the stand-in checks. When the
+// runtime fails or does not answer, the failure message is shown and the
+// exit code is 3.
 #include <nlohmann/json.hpp>
 
 #include <sstream>
@@ -46,14 +48,22 @@ long find(const std::vector<Line>& log, const std::string& what, const std::stri
     return -1;
 }
 
+// The index of the last line with `what`; -1 when there is none.
+long find_last(const std::vector<Line>& log, const std::string& what) {
+    for (size_t i = log.size(); i-- > 0;)
+        if (log[i].what == what) return static_cast<long>(i);
+    return -1;
+}
+
 std::string utf8(const fs::path& path) {
     const auto text = path.u8string();
     return std::string(text.begin(), text.end());
 }
 
-// Closes the program's message box once it shows; whether one showed with
-// the failure text.
-bool close_failure_message(DWORD process) {
+// Closes the program's message box once it shows within `limit`; whether one
+// showed with the failure text.
+bool close_failure_message(DWORD process,
+                           std::chrono::milliseconds limit = std::chrono::minutes(2)) {
     struct Search {
         DWORD process;
         HWND box = nullptr;
@@ -71,7 +81,7 @@ bool close_failure_message(DWORD process) {
             },
             reinterpret_cast<LPARAM>(&search));
         return search.box != nullptr;
-    }, std::chrono::seconds(60));
+    }, limit);
     if (!shown) return false;
     const bool text_found = FindWindowExW(search.box, nullptr, L"Static", nullptr) != nullptr;
     PostMessageW(search.box, WM_COMMAND, IDOK, 0);
@@ -123,7 +133,7 @@ TEST_F(WebViewWindow, ShowsThePageLockedDownRunsAnInstallAndClosesAfterIt) {
     test::Process program = start({});
     ASSERT_TRUE(program);
     const DWORD id = program.id();
-    EXPECT_EQ(program.wait(120000), 0);
+    EXPECT_EQ(program.wait(180000), 0);
     const auto log = read_log(log_file);
     std::ostringstream all;
     for (const auto& line : log) all << line.what << '\t' << line.detail << '\n';
@@ -145,6 +155,17 @@ TEST_F(WebViewWindow, ShowsThePageLockedDownRunsAnInstallAndClosesAfterIt) {
     EXPECT_GE(find(log, "document-script", "(() => { const call = window.__vellumo.call; "
                                            "window[\"setupInfo\"]"), 0);
 
+    // The runtime's rules: the stand-in logs a "violation" for a page shown
+    // before its scripts were added, and for a binding or message loop run
+    // inside an event handler.
+    EXPECT_LT(find(log, "violation"), 0);
+    const long page = find(log, "page");
+    ASSERT_GE(page, 0);
+    EXPECT_LT(find_last(log, "script-added"), page);
+    // Keys reach the shown page; the view learns of the window's moves.
+    EXPECT_GT(find(log, "focus", "programmatic visible=1 page=1"), page);
+    EXPECT_GE(find(log, "position-changed"), 0);
+
     // The lock-down's decisions, made before the page's first call.
     EXPECT_GE(find(log, "navigation", "data:text/html;charset=utf-8;base64,PHA+ cancel=0"), 0);
     EXPECT_GE(find(log, "navigation", "https://example.com/ cancel=1"), 0);
@@ -158,6 +179,8 @@ TEST_F(WebViewWindow, ShowsThePageLockedDownRunsAnInstallAndClosesAfterIt) {
     ASSERT_GE(info, 0);
     const json document = json::parse(log[info].detail.substr(4), nullptr, false);
     EXPECT_EQ(document.value("mode", ""), "install");
+    // The minimise that the page asked for right after it: answered in turn.
+    EXPECT_GT(find(log, "reply", "5 0 null"), info);
 
     // The close asked for during the install is refused; the install's
     // progress reaches the page before its reply; the close after it ends
@@ -216,6 +239,27 @@ TEST_F(WebViewWindow, AFailingRuntimeShowsTheFailureMessageAndExits3) {
     test::Process program = start({{L"VELLUMO_STANDIN_FAIL", L"environment"}});
     ASSERT_TRUE(program);
     EXPECT_TRUE(close_failure_message(program.id()));
+    EXPECT_EQ(program.wait(), 3);
+    EXPECT_GE(find(read_log(log_file), "environment", "kind=1"), 0);
+    EXPECT_TRUE(user_data_folders().empty());
+}
+
+TEST_F(WebViewWindow, ADocumentScriptThatFailsShowsTheFailureMessageAndExits3) {
+    test::Process program = start({{L"VELLUMO_STANDIN_FAIL", L"script"}});
+    ASSERT_TRUE(program);
+    EXPECT_TRUE(close_failure_message(program.id()));
+    EXPECT_EQ(program.wait(), 3);
+    const auto log = read_log(log_file);
+    EXPECT_GE(find(log, "script-added", "2 failed"), 0);
+    EXPECT_LT(find(log, "page"), 0);
+    EXPECT_TRUE(user_data_folders().empty());
+}
+
+// The program gives up after a minute.
+TEST_F(WebViewWindow, ARuntimeThatNeverAnswersShowsTheFailureMessageAndExits3) {
+    test::Process program = start({{L"VELLUMO_STANDIN_FAIL", L"silent"}});
+    ASSERT_TRUE(program);
+    EXPECT_TRUE(close_failure_message(program.id(), std::chrono::minutes(3)));
     EXPECT_EQ(program.wait(), 3);
     EXPECT_GE(find(read_log(log_file), "environment", "kind=1"), 0);
     EXPECT_TRUE(user_data_folders().empty());

@@ -76,8 +76,9 @@ inline bool present(const fs::path& path) {
 }
 
 // Polls `condition` until it holds or `limit` has passed; its last answer.
+// The limit holds on a loaded machine, where Wine starts programs slowly.
 inline bool eventually(const std::function<bool()>& condition,
-                       std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+                       std::chrono::milliseconds limit = std::chrono::minutes(1)) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) return condition();
@@ -99,18 +100,18 @@ public:
         if (handle_ == nullptr) return;
         if (WaitForSingleObject(handle_, 0) == WAIT_TIMEOUT) {
             TerminateProcess(handle_, 99);
-            WaitForSingleObject(handle_, 5000);
+            WaitForSingleObject(handle_, 60000);
         }
         CloseHandle(handle_);
     }
     explicit operator bool() const { return handle_ != nullptr; }
     DWORD id() const { return id_; }
     // The exit code; -1 when it has not ended within `limit_ms` (it is killed).
-    long wait(DWORD limit_ms = 60000) {
+    long wait(DWORD limit_ms = 120000) {
         if (handle_ == nullptr) return -1;
         if (WaitForSingleObject(handle_, limit_ms) != WAIT_OBJECT_0) {
             TerminateProcess(handle_, 99);
-            WaitForSingleObject(handle_, 5000);
+            WaitForSingleObject(handle_, 60000);
             return -1;
         }
         DWORD code = 0;
@@ -239,7 +240,7 @@ inline bool make_unix_link(const fs::path& target, const fs::path& link) {
         return false;
     if (info.hThread) CloseHandle(info.hThread);
     if (info.hProcess) CloseHandle(info.hProcess);
-    return eventually([&] { return present(link); }, std::chrono::seconds(5));
+    return eventually([&] { return present(link); });
 }
 
 }  // namespace vellumo::test

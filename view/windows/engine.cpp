@@ -27,13 +27,16 @@
 #include <utility>
 
 #include "platform/platform.hpp"
+#include "platform/windows/callback.hpp"
 #include "platform/windows/win32.hpp"
 #include "view/page_bridge.hpp"
-#include "view/windows/callback.hpp"
 #include "view/windows/runtime.hpp"
 
 namespace vellumo::view {
 namespace {
+
+using platform::ComPtr;
+using platform::make_callback;
 
 constexpr const wchar_t* window_class = L"VellumoSetupWindow";
 constexpr UINT run_tasks_message = WM_APP + 1;
@@ -45,6 +48,9 @@ constexpr const char* post_message =
 // How long the browser processes get to let go of the user data folder.
 constexpr int user_data_removal_tries = 50;
 constexpr DWORD user_data_removal_pause_ms = 100;
+// How long the runtime gets for each answer (the view made, the page's
+// scripts added): one that never answers must not leave an invisible process.
+constexpr ULONGLONG runtime_answer_limit_ms = 60000;
 
 std::wstring wide(const std::string& text) {
     return platform::wide_string(platform::utf8_to_utf16(text));
@@ -85,25 +91,37 @@ void remove_user_data_folder(const std::filesystem::path& folder) {
     }
 }
 
+// The retries wait for browser processes, which only an environment has; the
+// folder of a view that was never made is still empty and goes at once.
+void remove_view_data(const std::filesystem::path& folder, bool environment_made) {
+    if (environment_made) return remove_user_data_folder(folder);
+    std::error_code ignored;
+    std::filesystem::remove(folder, ignored);
+}
+
 }  // namespace
 
 struct Engine::State {
-    // The creation of the environment and the controller, which finishes in
-    // callbacks. Shared with them, so that a late one finds the engine gone.
-    struct Creation {
+    // What the runtime's callbacks reach the engine through, so that a late
+    // one finds it gone.
+    struct Link {
         State* state = nullptr;
-        bool finished = false;
-        HRESULT result = S_OK;
     };
 
-    HWND window = nullptr;  // null once destroyed
+    // Null once destroyed; read by dispatch() on any thread.
+    std::atomic<HWND> window{nullptr};
     DWORD thread = GetCurrentThreadId();
     ComPtr<ICoreWebView2Environment> environment;
     ComPtr<ICoreWebView2Controller> controller;
     ComPtr<ICoreWebView2> web_view;
     EventRegistrationToken message_token{};
     std::filesystem::path user_data;
-    std::shared_ptr<Creation> creation = std::make_shared<Creation>();
+    std::shared_ptr<Link> link = std::make_shared<Link>();
+    // The environment and the controller are made in callbacks.
+    bool creation_finished = false;
+    HRESULT creation_result = S_OK;
+    // Document scripts added whose completion has not come yet.
+    int scripts_pending = 0;
     SIZE fixed_size{};  // outer size of a fixed-size window, else zero
     bool shown = false;
     std::atomic<bool> ended{false};
@@ -127,17 +145,25 @@ struct Engine::State {
     }
 
     void create_window();
-    void wait_for_creation();
+    void start_creation(const RuntimeClient& client);
+    void creation_failed(HRESULT result);
+    template <class Done>
+    void run_messages_until(Done done);
     void on_controller(ICoreWebView2Controller* made);
+    void add_document_script(const std::string& script);
+    void on_script_added(HRESULT result);
     void on_message(ICoreWebView2WebMessageReceivedEventArgs* args);
+    void run_call(const std::string& text);
     void fit_view();
+    void show();
+    void post_task(std::function<void()> task);
     void run_tasks();
     void end();
     static LRESULT CALLBACK window_procedure(HWND, UINT, WPARAM, LPARAM);
 };
 
 Engine::State::~State() {
-    creation->state = nullptr;
+    link->state = nullptr;
     std::deque<std::function<void()>> dropped;
     {
         std::lock_guard lock(queue_mutex);
@@ -146,6 +172,7 @@ Engine::State::~State() {
     }
     if (web_view) web_view->remove_WebMessageReceived(message_token);
     if (controller) controller->Close();
+    const bool environment_made = environment.get() != nullptr;
     web_view.reset();
     controller.reset();
     environment.reset();
@@ -153,7 +180,7 @@ Engine::State::~State() {
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         DestroyWindow(window);
     }
-    if (!user_data.empty()) remove_user_data_folder(user_data);
+    if (!user_data.empty()) remove_view_data(user_data, environment_made);
 }
 
 void Engine::State::create_window() {
@@ -173,22 +200,66 @@ void Engine::State::create_window() {
     if (!window) throw failure("The window cannot be made", HRESULT_FROM_WIN32(GetLastError()));
 }
 
-// Runs this thread's messages until the runtime has answered, as the
-// environment and controller are made asynchronously on this thread.
-void Engine::State::wait_for_creation() {
+// Starts making the environment and then its controller, each answered in
+// a callback on this thread.
+void Engine::State::start_creation(const RuntimeClient& client) {
+    link->state = this;
+    using EnvironmentDone = ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler;
+    using ControllerDone = ICoreWebView2CreateCoreWebView2ControllerCompletedHandler;
+    const std::shared_ptr<Link> shared = link;
+    ComPtr<EnvironmentDone> on_environment(make_callback<EnvironmentDone, HRESULT,
+                                                         ICoreWebView2Environment*>(
+        [shared](HRESULT result, ICoreWebView2Environment* environment) {
+            State* state = shared->state;
+            if (!state || state->creation_finished) return;
+            if (FAILED(result) || !environment) return state->creation_failed(result);
+            environment->AddRef();
+            state->environment.reset(environment);
+            ComPtr<ControllerDone> on_controller(
+                make_callback<ControllerDone, HRESULT, ICoreWebView2Controller*>(
+                    [shared](HRESULT result, ICoreWebView2Controller* controller) {
+                        State* state = shared->state;
+                        if (!state || state->creation_finished) return;
+                        if (FAILED(result) || !controller) return state->creation_failed(result);
+                        state->guarded([&] { state->on_controller(controller); });
+                        state->creation_finished = true;
+                    }));
+            const HRESULT started =
+                environment->CreateCoreWebView2Controller(state->window, on_controller.get());
+            if (FAILED(started)) state->creation_failed(started);
+        }));
+    const HRESULT started = create_environment(client, user_data.wstring(), on_environment.get());
+    if (FAILED(started)) throw failure("The WebView2 runtime cannot be started", started);
+}
+
+void Engine::State::creation_failed(HRESULT result) {
+    creation_result = FAILED(result) ? result : E_FAIL;
+    creation_finished = true;
+}
+
+// Runs this thread's messages until `done()` holds, as the runtime answers in
+// callbacks on this thread. A callback's exception is raised here; a runtime
+// that has not answered within the limit counts as failed.
+template <class Done>
+void Engine::State::run_messages_until(Done done) {
+    const ULONGLONG deadline = GetTickCount64() + runtime_answer_limit_ms;
     MSG message;
-    while (!creation->finished) {
-        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got == 0) {
-            PostQuitMessage(static_cast<int>(message.wParam));  // for the caller's loop
-            throw std::runtime_error("The view was not made: the program is ending.");
+    while (!done() && !error) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) throw std::runtime_error("The WebView2 runtime does not answer.");
+        if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now),
+                                        QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            continue;
         }
-        if (got == -1) throw failure("The view was not made", HRESULT_FROM_WIN32(GetLastError()));
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));  // for the caller's loop
+            throw std::runtime_error("The view is not ready: the program is ending.");
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
     if (error) std::rethrow_exception(std::exchange(error, nullptr));
-    if (FAILED(creation->result)) throw failure("The WebView2 view cannot be made", creation->result);
 }
 
 void Engine::State::on_controller(ICoreWebView2Controller* made) {
@@ -206,16 +277,41 @@ void Engine::State::on_controller(ICoreWebView2Controller* made) {
         [this](ICoreWebView2*, Args args) { guarded([&] { on_message(args); }); }));
     const HRESULT added = web_view->add_WebMessageReceived(on_web_message.get(), &message_token);
     if (FAILED(added)) throw failure("The view cannot take messages", added);
-    web_view->AddScriptToExecuteOnDocumentCreated(wide(bridge_script(post_message)).c_str(),
-                                                  nullptr);
+    add_document_script(bridge_script(post_message));
     fit_view();
 }
 
+// Added asynchronously: set_html waits for every completion, so that the
+// page's first script finds its functions.
+void Engine::State::add_document_script(const std::string& script) {
+    using Done = ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler;
+    const std::shared_ptr<Link> shared = link;
+    ComPtr<Done> on_added(make_callback<Done, HRESULT, LPCWSTR>([shared](HRESULT result, LPCWSTR) {
+        if (State* state = shared->state) state->guarded([&] { state->on_script_added(result); });
+    }));
+    ++scripts_pending;
+    const HRESULT started =
+        web_view->AddScriptToExecuteOnDocumentCreated(wide(script).c_str(), on_added.get());
+    if (FAILED(started)) on_script_added(started);
+}
+
+void Engine::State::on_script_added(HRESULT result) {
+    --scripts_pending;
+    if (FAILED(result)) throw failure("The page's functions cannot be added to the view", result);
+}
+
+// Only takes the call: it runs from the task queue once the event has
+// returned, as WebView2 supports no message loop (a window drag) or long wait
+// (setupInfo's probes) inside its event handlers. Calls keep their order.
 void Engine::State::on_message(ICoreWebView2WebMessageReceivedEventArgs* args) {
     LPWSTR json = nullptr;
     if (FAILED(args->get_WebMessageAsJson(&json)) || !json) return;
-    const std::string text = narrow(json);
+    std::string text = narrow(json);
     CoTaskMemFree(json);
+    post_task([this, text = std::move(text)] { run_call(text); });
+}
+
+void Engine::State::run_call(const std::string& text) {
     const nlohmann::json message = nlohmann::json::parse(text, nullptr, false);
     if (!message.is_array() || message.size() != 3) return;  // not a call of ours
     for (const auto& part : message)
@@ -230,6 +326,22 @@ void Engine::State::fit_view() {
     RECT client{};
     GetClientRect(window, &client);
     controller->put_Bounds(client);
+}
+
+// Keys reach the page without a click first: its keyboard flow (Enter,
+// Escape) needs the focus in the view.
+void Engine::State::show() {
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+    shown = true;
+    if (controller) controller->MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC);
+}
+
+void Engine::State::post_task(std::function<void()> task) {
+    std::lock_guard lock(queue_mutex);
+    if (ended) return;
+    tasks.push_back(std::move(task));
+    if (!tasks_posted) tasks_posted = PostMessageW(window, run_tasks_message, 0, 0) != 0;
 }
 
 void Engine::State::run_tasks() {
@@ -273,6 +385,11 @@ LRESULT CALLBACK Engine::State::window_procedure(HWND window, UINT message, WPAR
     if (!state) return DefWindowProcW(window, message, wparam, lparam);
     switch (message) {
     case WM_SIZE: state->guarded([&] { state->fit_view(); }); return 0;
+    case WM_MOVE:
+    case WM_MOVING:
+        // The view places what it pops up from the window's position.
+        if (state->controller) state->controller->NotifyParentWindowPositionChanged();
+        return DefWindowProcW(window, message, wparam, lparam);
     case WM_GETMINMAXINFO:
         if (state->fixed_size.cx > 0) {
             auto* limits = reinterpret_cast<MINMAXINFO*>(lparam);
@@ -306,40 +423,10 @@ Engine::Engine() : state_(std::make_unique<State>()) {
     s.create_window();
     s.user_data = user_data_folder();
 
-    s.creation->state = &s;
-    using EnvironmentDone = ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler;
-    using ControllerDone = ICoreWebView2CreateCoreWebView2ControllerCompletedHandler;
-    const std::shared_ptr<State::Creation> creation = s.creation;
-    auto finish = [creation](HRESULT result) {
-        creation->result = result;
-        creation->finished = true;
-    };
-    ComPtr<EnvironmentDone> on_environment(make_callback<EnvironmentDone, HRESULT,
-                                                         ICoreWebView2Environment*>(
-        [creation, finish](HRESULT result, ICoreWebView2Environment* environment) {
-            State* state = creation->state;
-            if (!state || creation->finished) return;
-            if (FAILED(result) || !environment) return finish(FAILED(result) ? result : E_FAIL);
-            environment->AddRef();
-            state->environment.reset(environment);
-            ComPtr<ControllerDone> on_controller(
-                make_callback<ControllerDone, HRESULT, ICoreWebView2Controller*>(
-                    [creation, finish](HRESULT result, ICoreWebView2Controller* controller) {
-                        State* state = creation->state;
-                        if (!state || creation->finished) return;
-                        if (FAILED(result) || !controller)
-                            return finish(FAILED(result) ? result : E_FAIL);
-                        state->guarded([&] { state->on_controller(controller); });
-                        finish(S_OK);
-                    }));
-            const HRESULT started =
-                environment->CreateCoreWebView2Controller(state->window, on_controller.get());
-            if (FAILED(started)) finish(started);
-        }));
-    const HRESULT started =
-        create_environment(*client, s.user_data.wstring(), on_environment.get());
-    if (FAILED(started)) throw failure("The WebView2 runtime cannot be started", started);
-    s.wait_for_creation();
+    s.start_creation(*client);
+    s.run_messages_until([&s] { return s.creation_finished; });
+    if (FAILED(s.creation_result))
+        throw failure("The WebView2 view cannot be made", s.creation_result);
 }
 
 Engine::~Engine() = default;
@@ -376,37 +463,28 @@ void* Engine::web_view() const { return state_->controller.get(); }
 
 bool Engine::bind(const std::string& name, AsyncHandler handler) {
     if (!state_->handlers.emplace(name, std::move(handler)).second) return false;
-    if (state_->web_view)
-        state_->web_view->AddScriptToExecuteOnDocumentCreated(wide(binding_script(name)).c_str(),
-                                                              nullptr);
+    if (state_->web_view) state_->add_document_script(binding_script(name));
     return true;
 }
 
-void Engine::dispatch(std::function<void()> task) {
-    State& s = *state_;
-    std::lock_guard lock(s.queue_mutex);
-    if (s.ended) return;
-    s.tasks.push_back(std::move(task));
-    if (!s.tasks_posted) s.tasks_posted = PostMessageW(s.window, run_tasks_message, 0, 0) != 0;
-}
+void Engine::dispatch(std::function<void()> task) { state_->post_task(std::move(task)); }
 
 void Engine::eval(const std::string& script) {
     if (state_->web_view) state_->web_view->ExecuteScript(wide(script).c_str(), nullptr);
 }
 
 void Engine::set_html(const std::string& html) {
-    if (state_->web_view) state_->web_view->NavigateToString(wide(html).c_str());
+    State& s = *state_;
+    if (!s.web_view) return;
+    s.run_messages_until([&s] { return s.scripts_pending == 0; });
+    s.web_view->NavigateToString(wide(html).c_str());
 }
 
 void Engine::terminate() { state_->end(); }
 
 bool Engine::step() {
     State& s = *state_;
-    if (!s.shown && s.window && !s.ended) {
-        ShowWindow(s.window, SW_SHOWNORMAL);
-        UpdateWindow(s.window);
-        s.shown = true;
-    }
+    if (!s.shown && s.window && !s.ended) s.show();
     if (!s.ended) {
         MSG message;
         const BOOL got = GetMessageW(&message, nullptr, 0, 0);

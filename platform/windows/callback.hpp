@@ -1,6 +1,6 @@
 // One COM class template for every WebView2 handler the program hands out:
 // the lock-down's event handlers and the engine's completion and message
-// handlers. The web_view lock-down and the Windows view engine use it.
+// handlers. The lock-down (web_view.cpp) and the Windows view engine use it.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,7 @@
 #include <atomic>
 #include <utility>
 
-namespace vellumo::view {
+namespace vellumo::platform {
 
 // The interface id of each handler interface made with Callback.
 template <class Interface>
@@ -25,6 +25,7 @@ VELLUMO_HANDLER_INTERFACE(ICoreWebView2PermissionRequestedEventHandler)
 VELLUMO_HANDLER_INTERFACE(ICoreWebView2WebMessageReceivedEventHandler)
 VELLUMO_HANDLER_INTERFACE(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler)
 VELLUMO_HANDLER_INTERFACE(ICoreWebView2CreateCoreWebView2ControllerCompletedHandler)
+VELLUMO_HANDLER_INTERFACE(ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler)
 #undef VELLUMO_HANDLER_INTERFACE
 
 // Implements `Interface`, whose Invoke takes (First, Second), by calling
@@ -103,4 +104,4 @@ private:
     Interface* object_ = nullptr;
 };
 
-}  // namespace vellumo::view
+}  // namespace vellumo::platform
