@@ -40,6 +40,7 @@ void run_job(JobRequest request) {
     };
     const std::string reply =
         compact(job_result_to_json(run_engine_job(request.uninstall, progress)));
+    platform::os().leave_com_apartment();
     engine->dispatch([engine, busy = request.busy, id = std::move(request.id), reply] {
         finish_job_on_ui_thread(engine, busy, id, reply);
     });

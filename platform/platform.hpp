@@ -200,9 +200,14 @@ public:
 
     // ---- Start-up ------------------------------------------------------------
 
-    // Puts the calling thread into a single-threaded COM apartment for good
-    // (CoInitializeEx); the result is not examined. Nothing to do on Linux.
+    // Puts the calling thread into a single-threaded COM apartment
+    // (CoInitializeEx); the result is not examined. The main thread stays in
+    // it for good. Nothing to do on Linux.
     virtual void enter_com_apartment();
+    // Leaves the apartment that the calling thread entered above
+    // (CoUninitialize, once), as a worker does before it ends. Nothing to do
+    // on Linux.
+    virtual void leave_com_apartment();
     // The process's own arguments, the program path first (the command line
     // split by CommandLineToArgvW); empty when the line cannot be split.
     virtual std::vector<std::u16string> command_line_arguments();
@@ -221,7 +226,9 @@ public:
     virtual std::filesystem::path temporary_folder();
     // Starts `program` with `command_line` (its first argument the program's
     // quoted path) and does not wait for it (CreateProcessW without
-    // inherited handles). False when it could not be started.
+    // inherited handles). Its current folder is the program's own, never
+    // ours: a process holds on to its current folder, and ours may be one
+    // that the program is to remove. False when it could not be started.
     virtual bool start_process(const std::filesystem::path& program,
                                std::u16string_view command_line);
     // Starts a hidden command that waits about two seconds and then deletes

@@ -21,7 +21,7 @@ std::vector<std::string> arguments_of(const std::filesystem::path& program,
 }
 
 pid_t spawn_quiet(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                  ChildGroup group) {
+                  ChildGroup group, const std::filesystem::path& folder) {
     std::vector<char*> argv;
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
@@ -39,6 +39,8 @@ pid_t spawn_quiet(const std::filesystem::path& program, const std::vector<std::s
                                                     O_WRONLY, 0) == 0 &&
                  ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO) == 0 &&
                  ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0;
+    if (!folder.empty())
+        ready = ready && ::posix_spawn_file_actions_addchdir_np(&actions, folder.c_str()) == 0;
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);

@@ -1,5 +1,5 @@
-// Starting a child that takes nothing from us but the environment and the
-// current folder: standard streams on /dev/null, every other descriptor
+// Starting a child that takes nothing from us but the environment (and the
+// current folder, unless it is given one): standard streams on /dev/null, every other descriptor
 // closed, default signal handling. Shared by the hidden probe process and the
 // detached starts of the start-up code.
 #pragma once
@@ -23,8 +23,9 @@ enum class ChildGroup {
 std::vector<std::string> arguments_of(const std::filesystem::path& program,
                                       std::u16string_view command_line);
 
-// The child's id, or -1 when it could not be started.
+// The child's id, or -1 when it could not be started. `folder` is its
+// current folder; empty keeps ours.
 pid_t spawn_quiet(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                  ChildGroup group);
+                  ChildGroup group, const std::filesystem::path& folder = {});
 
 }  // namespace vellumo::platform

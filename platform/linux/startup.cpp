@@ -117,6 +117,8 @@ bool clear_lock_file_name(const fs::path& folder, const fs::path& file) {
 
 void System::enter_com_apartment() {}
 
+void System::leave_com_apartment() {}
+
 std::vector<std::u16string> System::command_line_arguments() {
     // The process's own argv, as the kernel keeps it: each argument ends in a
     // null byte, so an empty argument is kept too.
@@ -183,7 +185,8 @@ std::uint32_t System::current_process_id() { return static_cast<std::uint32_t>(:
 fs::path System::temporary_folder() { return private_folder(); }
 
 bool System::start_process(const fs::path& program, std::u16string_view command_line) {
-    return spawn_quiet(program, arguments_of(program, command_line), ChildGroup::own_session) > 0;
+    return spawn_quiet(program, arguments_of(program, command_line), ChildGroup::own_session,
+                       program.parent_path()) > 0;
 }
 
 bool System::start_delayed_delete(const fs::path& file) {

@@ -27,6 +27,8 @@ std::wstring system_folder() {
 
 void System::enter_com_apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
 
+void System::leave_com_apartment() { CoUninitialize(); }
+
 std::vector<std::u16string> System::command_line_arguments() {
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -81,8 +83,10 @@ fs::path System::temporary_folder() {
 }
 
 bool System::start_process(const fs::path& program, std::u16string_view command_line) {
+    const fs::path folder = program.parent_path();
     PROCESS_INFORMATION child;
-    if (!start_child(program.c_str(), command_line, 0, ChildWindow::as_usual, nullptr, child))
+    if (!start_child(program.c_str(), command_line, 0, ChildWindow::as_usual,
+                     folder.empty() ? nullptr : folder.c_str(), child))
         return false;
     close_child(child);
     return true;

@@ -42,6 +42,36 @@ TEST(HandOffProgram, CopyFromTheInstallFolderUninstallsAndGoes) {
     EXPECT_TRUE(test::eventually([&] { return !fs::exists(copy); }));
 }
 
+// Started from a prompt in the install folder, the copy must not keep it as
+// its current folder: Windows cannot remove such a folder. Linux can, so the
+// copy's folder is looked at instead, in the copy and in its self-deletion,
+// which inherits it and sleeps for two seconds.
+TEST(HandOffProgram, CopyRunsInItsOwnFolderNotTheCallers) {
+    ProgramWorld world;
+    ASSERT_EQ(world.run(setup_program(), {"--silent"}).exit_code, 0);
+    const fs::path original = world.install_folder() / "uninstall.exe";
+    fs::copy_file(setup_program(), original, fs::copy_options::overwrite_existing);
+
+    world.start_in(world.install_folder());
+    const test::Run run = world.run(original, {"--uninstall", "--silent"});
+    ASSERT_EQ(run.exit_code, 0);
+    const fs::path copy =
+        world.runtime() / ("VellumoUninstall-" + std::to_string(run.pid) + ".exe");
+    std::vector<fs::path> folders;
+    EXPECT_TRUE(test::eventually(
+        [&] {
+            for (const fs::path& process : test::processes_mentioning(copy.string())) {
+                std::error_code gone;  // it ended meanwhile
+                const fs::path folder = fs::read_symlink(process / "cwd", gone);
+                if (!gone) folders.push_back(folder);
+            }
+            return !folders.empty();
+        },
+        std::chrono::seconds(60)));
+    for (const fs::path& folder : folders) EXPECT_EQ(folder, fs::canonical(world.runtime()));
+    EXPECT_TRUE(test::eventually([&] { return !fs::exists(world.install_folder()); }));
+}
+
 // The running executable, the copy's start and the mutex's release under a
 // test's control; everything else is the real system.
 class HandOffSystem : public platform::System {

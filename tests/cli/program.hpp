@@ -59,19 +59,25 @@ inline bool eventually(const std::function<bool()>& condition,
     return true;
 }
 
-// Whether any process other than this one has `text` in its command line:
-// a self-deletion that was started is still sleeping for two seconds.
-inline bool process_mentions(const std::string& text) {
+// The /proc folders of the processes other than this one that have `text`
+// in their command line.
+inline std::vector<fs::path> processes_mentioning(const std::string& text) {
+    std::vector<fs::path> found;
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator("/proc", ignored)) {
         const std::string name = entry.path().filename().string();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
         if (name == std::to_string(::getpid())) continue;
         const auto command_line = read_text(entry.path() / "cmdline");
-        if (command_line && command_line->find(text) != std::string::npos) return true;
+        if (command_line && command_line->find(text) != std::string::npos)
+            found.push_back(entry.path());
     }
-    return false;
+    return found;
 }
+
+// Whether any process other than this one has `text` in its command line:
+// a self-deletion that was started is still sleeping for two seconds.
+inline bool process_mentions(const std::string& text) { return !processes_mentioning(text).empty(); }
 
 // The temporary uninstaller copies in `folder`.
 inline std::vector<fs::path> uninstaller_copies(const fs::path& folder) {
@@ -109,6 +115,8 @@ public:
     fs::path install_folder() const {
         return sandbox() / "Local" / "Programs" / "Vellumo for DaVinci Resolve";
     }
+    // The folder the programs start in: work() unless another is given.
+    void start_in(const fs::path& folder) { current_folder_ = folder; }
 
     Run run(const fs::path& program, const std::vector<std::string>& arguments) {
         return run_as(program, arguments, sandbox().string());
@@ -187,7 +195,7 @@ private:
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_file.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addchdir_np(&actions, work().c_str());
+        posix_spawn_file_actions_addchdir_np(&actions, current_folder_.c_str());
         std::vector<char*> argv_pointers = pointers(argv);
         std::vector<char*> env_pointers = pointers(environment);
         pid_t pid = -1;
@@ -214,6 +222,7 @@ private:
     }
 
     HermeticEnv env_;
+    fs::path current_folder_ = work();
     int runs_ = 0;
 };
 

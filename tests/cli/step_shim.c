@@ -7,7 +7,7 @@
  *   VELLUMO_STEPS_KILL_AFTER_US=T SIGKILL T microseconds after the start
  *   VELLUMO_STEPS_GATE=FOLDER     at the first step below VELLUMO_STEPS_UNDER,
  *                                 creates FOLDER/held-PID and waits until
- *                                 FOLDER/open exists (at most a minute)
+ *                                 FOLDER/open exists (at most five minutes)
  *   VELLUMO_STEPS_FAIL=KIND:SUFFIX  fails each fsync (KIND fsync) of a file,
  *                                 or each rename (KIND rename) from a path,
  *                                 whose path ends in SUFFIX, with EIO, as a
@@ -81,7 +81,7 @@ static void hold_at_gate(const char* path) {
     snprintf(name, sizeof name, "%s/held-%d", gate, (int)getpid());
     close(creat(name, 0600));
     snprintf(name, sizeof name, "%s/open", gate);
-    for (int i = 0; i < 6000 && access(name, F_OK) != 0; ++i) usleep(10000);
+    for (int i = 0; i < 30000 && access(name, F_OK) != 0; ++i) usleep(10000);
 }
 
 /* Whether a step of `kind` on `path` is to fail. */

@@ -28,11 +28,13 @@ struct FakeChannel : PageChannel {
     std::deque<std::function<void()>> tasks;
     std::mutex lock;
     const std::atomic<bool>* busy = nullptr;
+    std::function<void()> posted;  // told of each dispatch, on the posting thread
 
     void resolve(const std::string& id, int status, const std::string& result) override {
         resolved.push_back({id, status, result, busy && busy->load()});
     }
     void dispatch(std::function<void()> task) override {
+        if (posted) posted();
         std::lock_guard<std::mutex> hold(lock);
         tasks.push_back(std::move(task));
     }
@@ -142,6 +144,51 @@ TEST_F(JobBridge, AnExceptionInTheJobGivesTheCatchAllReply) {
     ASSERT_EQ(replies(), 1u);
     EXPECT_EQ(channel.resolved[0].result, stopped_reply());
     EXPECT_FALSE(busy.load());
+}
+
+// What the worker does with its apartment and when it posts, in order, by
+// thread: the worker enters once and leaves once before its reply goes out.
+struct ApartmentJournal : platform::System {
+    bool job_throws = false;
+    std::mutex lock;
+    std::vector<std::pair<std::string, std::thread::id>> entries;
+
+    void note(const std::string& what) {
+        std::lock_guard<std::mutex> hold(lock);
+        entries.emplace_back(what, std::this_thread::get_id());
+    }
+    void enter_com_apartment() override { note("enter"); }
+    void leave_com_apartment() override { note("leave"); }
+    std::optional<std::vector<std::u16string>> running_process_names() override {
+        if (job_throws) throw std::runtime_error("process list");
+        return System::running_process_names();
+    }
+};
+
+TEST_F(JobBridge, TheWorkerLeavesItsApartmentBeforeItsReplyGoesOut) {
+    for (const bool throws : {false, true}) {
+        ApartmentJournal journal;
+        journal.job_throws = throws;
+        platform::ScopedSystem use(journal);
+        channel.posted = [&] { journal.note("post"); };
+        on_setup_install(control, "1", "[]");
+        channel.run_until([&] { return replies() == 1; });
+        worker.join();
+        channel.resolved.clear();
+
+        std::vector<std::string> apartment;
+        for (const auto& [what, thread] : journal.entries) {
+            EXPECT_EQ(thread, journal.entries.front().second) << what;
+            if (what != "post") apartment.push_back(what);
+        }
+        EXPECT_NE(journal.entries.front().second, std::this_thread::get_id());
+        EXPECT_EQ(apartment, (std::vector<std::string>{"enter", "leave"})) << "throws: " << throws;
+        // The reply is the last post, after the apartment is left.
+        ASSERT_GE(journal.entries.size(), 2u);
+        EXPECT_EQ(journal.entries.rbegin()[1].first, "leave") << "throws: " << throws;
+        EXPECT_EQ(journal.entries.back().first, "post") << "throws: " << throws;
+    }
+    channel.posted = nullptr;
 }
 
 TEST(SingleStringArgument, AcceptsExactlyOneString) {

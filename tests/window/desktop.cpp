@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <stdexcept>
 
@@ -25,8 +26,14 @@ std::string shell(const std::string& command) {
     return out;
 }
 
+// The window's id once it is visible; empty when a minute went by first.
 std::string window_id(const std::string& title) {
-    return shell("xdotool search --sync --onlyvisible --name '^" + title + "$' | head -1");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    std::string id;
+    while ((id = shell("xdotool search --onlyvisible --name '^" + title + "$' | head -1")).empty() &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return id;
 }
 
 }  // namespace

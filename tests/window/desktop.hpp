@@ -12,7 +12,8 @@ struct Geometry {
     int x = 0, y = 0, width = 0, height = 0;
 };
 
-// Each waits until a window titled exactly `title` exists and is visible.
+// Each waits until a window titled exactly `title` exists and is visible, for
+// at most a minute.
 Geometry geometry_of(const std::string& title);
 // Whether the window asks the window manager for no decorations at all.
 bool asks_for_no_decorations(const std::string& title);

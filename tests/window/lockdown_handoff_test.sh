@@ -4,6 +4,7 @@
 # lives on. What the page opens reaches a stand-in xdg-open, which records it.
 # Usage: lockdown_handoff_test.sh PROBE_PROGRAM (under xvfb-run).
 set -u
+. "$(dirname "$0")/wait_for.sh"
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 export HOME=$root/home XDG_DATA_HOME=$root/data XDG_CONFIG_HOME=$root/config \
@@ -26,13 +27,14 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 [ $code = 0 ] || fail "the hand-off returned $code"
 
-for _ in $(seq 200); do
-  grep -q '^https://vellumo.app/download$' "$opened" 2>/dev/null && break
-  sleep 0.1
-done
-grep -q '^https://vellumo.app/download$' "$opened" 2>/dev/null ||
+wait_for 'grep -q "^https://vellumo.app/download$" "$opened" 2>/dev/null' ||
   fail "the probe page did not survive its navigation attempts"
-sleep 1
+# The page closes its window when its attempts are over; then the copy
+# deletes itself, and what it opened has been recorded once no stand-in
+# xdg-open runs any more.
+copy_pattern="$XDG_RUNTIME_DIR/VellumoUninstall-*.exe"
+wait_for '! compgen -G "$copy_pattern" > /dev/null' || fail "the copy did not end and go"
+wait_for '! pgrep -f "$root/bin/xdg-open" > /dev/null' || fail "xdg-open did not end"
 if grep -q '^https://vellumo.app/$' "$opened" 2>/dev/null; then
   fail "a frame ran content of its own"
 fi

@@ -1,11 +1,12 @@
 // The setup program under Wine, each run in a sandbox of its own: the check,
 // the silent install and uninstall with their files and registry values, the
 // single instance, the uninstall hand-off, the window mode without a web view,
-// DLLs planted beside the program, and links in the install's way. The
-// program carries a pack of random bytes, which the stand-in cabinet.dll
-// unpacks (every chunk is stored).
+// the manifest, DLLs planted beside the program, and links in the install's
+// way. The program carries a pack of random bytes, which the stand-in
+// cabinet.dll unpacks (every chunk is stored).
 #include <nlohmann/json.hpp>
 
+#include <regex>
 #include <set>
 #include <string>
 
@@ -53,14 +54,19 @@ protected:
     void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, sandbox_key.c_str()); }
 
     // Starts `program` with VELLUMO_SETUP_SANDBOX set to `sandbox_value`
-    // (unset for nullopt) and this test's own temporary folder.
+    // (unset for nullopt) and this test's own temporary folder, in `folder`.
     test::Process start(const fs::path& program, const std::wstring& arguments,
                         const std::optional<std::wstring>& sandbox_value) {
+        return start_in(work, program, arguments, sandbox_value);
+    }
+    test::Process start_in(const fs::path& folder, const fs::path& program,
+                           const std::wstring& arguments,
+                           const std::optional<std::wstring>& sandbox_value) {
         return test::start(program, arguments,
                            {{L"VELLUMO_SETUP_SANDBOX", sandbox_value},
                             {L"TMP", tmp.wstring()},
                             {L"TEMP", tmp.wstring()}},
-                           work);
+                           folder);
     }
     // The same, waited for: its exit code.
     long run(const fs::path& program, const std::wstring& arguments,
@@ -252,6 +258,25 @@ TEST_F(Program, UninstallFromTheInstallFolderHandsOffToATemporaryCopy) {
     EXPECT_TRUE(test::eventually([&] { return !test::present(copy); }));
 }
 
+// Double-clicked in Explorer, uninstall.exe runs in the install folder. The
+// copy must not inherit that as its current folder: a process's current
+// folder cannot be removed.
+TEST_F(Program, HandedOffUninstallStartedInTheInstallFolderRemovesIt) {
+    ASSERT_EQ(run(setup_program(), L"--silent"), 0);
+    const fs::path uninstaller = install_folder() / L"uninstall.exe";
+    fs::remove(sandbox / L"result.json");
+    test::Process first =
+        start_in(install_folder(), uninstaller, L"--uninstall --silent", sandbox.wstring());
+    EXPECT_EQ(first.wait(), 0);
+    EXPECT_TRUE(test::eventually([&] { return test::present(sandbox / L"result.json"); },
+                                 std::chrono::seconds(60)));
+    EXPECT_EQ(read_json(sandbox / L"result.json")["ok"], true);
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(install_folder(), ignored))
+        ADD_FAILURE() << "left behind: " << entry.path().filename().string();
+    EXPECT_FALSE(test::present(install_folder()));
+}
+
 // ---- The window without a web view ----------------------------------------------
 
 TEST_F(Program, WindowModeWithoutAWebViewEndsWithExit3) {
@@ -274,6 +299,41 @@ TEST(WindowFailure, ShowsTheMessageAndGives3) {
          "Runtime, then try again. No installation was started.",
          "Vellumo Setup"}};
     EXPECT_EQ(recorder.shown, expected);
+}
+
+// ---- The manifest -------------------------------------------------------------------
+
+// The text of the manifest resource of `program`; empty when it has none.
+std::string manifest_of(const fs::path& program) {
+    const HMODULE module = LoadLibraryExW(
+        program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!module) return {};
+    std::string text;
+    if (const HRSRC found = FindResourceW(module, CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST))
+        if (const HGLOBAL loaded = LoadResource(module, found))
+            text.assign(static_cast<const char*>(LockResource(loaded)), SizeofResource(module, found));
+    FreeLibrary(module);
+    return text;
+}
+
+// The failure box and the system's dialogs take the current look from version
+// 6 of the common controls, which the program's manifest depends on.
+TEST(Manifest, DependsOnTheCommonControlsOfVersion6) {
+    const std::string manifest = manifest_of(windows_path(VELLUMO_PRODUCT_SETUP_PATH));
+    const std::regex dependency(
+        R"(<dependency>\s*<dependentAssembly>\s*<assemblyIdentity\s([^>]*)/>\s*</dependentAssembly>)");
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(manifest, found, dependency)) << manifest;
+    std::set<std::string> attributes;
+    const std::regex attribute(R"(\w+="[^"]*")");
+    const std::string text = found[1];
+    for (std::sregex_iterator it(text.begin(), text.end(), attribute), end; it != end; ++it)
+        attributes.insert(it->str());
+    const std::set<std::string> expected{
+        R"(type="win32")", R"(name="Microsoft.Windows.Common-Controls")",
+        R"(version="6.0.0.0")", R"(processorArchitecture="*")",
+        R"(publicKeyToken="6595b64144ccf1df")", R"(language="*")"};
+    EXPECT_EQ(attributes, expected);
 }
 
 // ---- Planted DLLs ------------------------------------------------------------------
