@@ -92,11 +92,10 @@ void remove_user_data_folder(const std::filesystem::path& folder) {
 }
 
 // The retries wait for browser processes, which only an environment has; the
-// folder of a view that was never made is still empty and goes at once.
+// folder of a view that was never made goes at once.
 void remove_view_data(const std::filesystem::path& folder, bool environment_made) {
     if (environment_made) return remove_user_data_folder(folder);
-    std::error_code ignored;
-    std::filesystem::remove(folder, ignored);
+    platform::os().remove_tree(folder);
 }
 
 }  // namespace
