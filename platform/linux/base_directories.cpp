@@ -1,3 +1,4 @@
+// Linux only (no Windows twin): the XDG base-directory rules of the stand-ins.
 #include "platform/linux/base_directories.hpp"
 
 #include <sys/stat.h>

@@ -1,5 +1,6 @@
 // The XDG base-directory rules that the Linux stand-ins share: the known
 // folders, and the cache folder that holds the private folder's fallback.
+// Linux only (no Windows twin): Windows asks for its known folders by id.
 #pragma once
 
 #include <filesystem>

@@ -15,7 +15,9 @@ export XDG_DATA_DIRS="$root/data-dirs" XDG_CONFIG_DIRS="$root/config-dirs"
 "$probe" 2>"$root/err" &
 pid=$!
 window=""
-for _ in $(seq 200); do
+# Polled until it shows; two minutes hold on a loaded two-core machine.
+deadline=$((SECONDS + 120))
+while [ $SECONDS -lt $deadline ]; do
   window=$(xdotool search --name '^Vellumo Setup$' 2>/dev/null | head -1 || true)
   [ -n "$window" ] && break
   sleep 0.1
