@@ -1,7 +1,7 @@
 // Starting a child that takes nothing from us but the environment (and the
-// current folder, unless it is given one): standard streams on /dev/null, every other descriptor
-// closed, default signal handling. Shared by the hidden probe process and the
-// detached starts of the start-up code.
+// current folder, unless it is given one): standard streams on /dev/null,
+// every other descriptor closed, default signal handling. Shared by the hidden
+// probe process and the detached starts of the start-up code.
 #pragma once
 
 #include <sys/types.h>

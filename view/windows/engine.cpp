@@ -84,18 +84,12 @@ std::filesystem::path user_data_folder() {
     return folder;
 }
 
-void remove_user_data_folder(const std::filesystem::path& folder) {
-    for (int attempt = 0; attempt < user_data_removal_tries; ++attempt) {
-        if (platform::os().remove_tree(folder)) return;
-        Sleep(user_data_removal_pause_ms);  // a browser process still holds a file
-    }
-}
-
-// The retries wait for browser processes, which only an environment has; the
-// folder of a view that was never made goes at once.
-void remove_view_data(const std::filesystem::path& folder, bool environment_made) {
-    if (environment_made) return remove_user_data_folder(folder);
-    platform::os().remove_tree(folder);
+// The retries wait for browser processes still holding a file, which only an
+// environment has; the folder of a view that was never made goes at once.
+void remove_user_data_folder(const std::filesystem::path& folder, bool environment_made) {
+    const int tries = environment_made ? user_data_removal_tries : 1;
+    for (int attempt = 1; !platform::os().remove_tree(folder) && attempt < tries; ++attempt)
+        Sleep(user_data_removal_pause_ms);
 }
 
 }  // namespace
@@ -179,7 +173,7 @@ Engine::State::~State() {
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         DestroyWindow(window);
     }
-    if (!user_data.empty()) remove_view_data(user_data, environment_made);
+    if (!user_data.empty()) remove_user_data_folder(user_data, environment_made);
 }
 
 void Engine::State::create_window() {
