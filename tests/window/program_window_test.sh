@@ -61,14 +61,27 @@ click() {
   xdotool mousemove $((X + $2)) $((Y + $3)) click 1
 }
 running() { kill -0 "$1" 2>/dev/null; }
+# Ends the test when the program's window is not there, with what the program
+# did and what the display shows.
+no_window() {
+  fail "$1"
+  if running $pid; then echo "The program still runs."; else wait $pid; echo "The program ended with $?."; fi
+  echo "Its standard error:"
+  cat "$root/stderr"
+  echo "The display's windows:"
+  xdotool search --name . getwindowname %@ 2>&1 | head -20
+  import -window root "$shots/no-window.png"
+  kill $pid 2>/dev/null
+  exit 1
+}
 held() { compgen -G "$gate/held-*" > /dev/null; }
 
 # The primary button sits at the bottom right of the stage.
 button_x=781 button_y=513
 
 # 1. Install by a click; Escape during the job is refused.
-LD_PRELOAD=$shim VELLUMO_STEPS_GATE=$gate VELLUMO_STEPS_UNDER=$install_folder "$program" & pid=$!
-id=$(window_id) || fail "the install window did not open"
+LD_PRELOAD=$shim VELLUMO_STEPS_GATE=$gate VELLUMO_STEPS_UNDER=$install_folder "$program" 2> "$root/stderr" & pid=$!
+id=$(window_id) || no_window "the install window did not open"
 # The page asks for the setup information, then enters.
 wait_for 'primary_shown "$id"' || fail "the welcome screen did not show"
 title=$(xdotool getwindowname "$id")
@@ -101,8 +114,8 @@ wait $pid; code=$?
 [ $code = 0 ] || fail "install window exit code $code"
 
 # 2. The uninstall mode, from outside the install folder: in this process.
-"$program" --uninstall & pid=$!
-id=$(window_id) || fail "the uninstall window did not open"
+"$program" --uninstall 2> "$root/stderr" & pid=$!
+id=$(window_id) || no_window "the uninstall window did not open"
 wait_for 'primary_shown "$id"' || fail "the remove screen did not show"
 title=$(xdotool getwindowname "$id")
 [ "$title" = "Vellumo for DaVinci Resolve — Uninstall" ] || fail "title is '$title'"
