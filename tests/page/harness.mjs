@@ -243,10 +243,20 @@ export async function playJob(page, name, events, reply) {
   await settle(page, name, { value: reply });
 }
 
-// A real mouse click at the element's centre, without waiting for the
-// entrance animations to come to rest (the screens take over a second).
+// A real mouse click at the element's centre, once the element stands still:
+// an entrance moves it (or a row or screen that holds it), and a click aimed
+// at where it was can miss it on a loaded machine. Endless animations (a
+// pulse) are not waited for; the rest of the screen need not be at rest.
 export async function click(page, selector) {
-  await page.locator(selector).waitFor({ state: 'visible' });
+  const target = page.locator(selector);
+  await target.waitFor({ state: 'visible' });
+  await target.evaluate((element) => {
+    const moving = [];
+    for (let node = element; node; node = node.parentElement) {
+      moving.push(...node.getAnimations().filter((a) => a.effect?.getComputedTiming().endTime !== Infinity));
+    }
+    return Promise.all(moving.map((a) => a.finished.catch(() => {})));
+  });
   await page.click(selector, { force: true });
 }
 
