@@ -3,6 +3,7 @@
 # the user closes, and nothing goes to standard error. Run under xvfb-run.
 #   message_dialog_test.sh PROBE
 set -euo pipefail
+. "$(dirname "$0")/../wait_for.sh"
 probe=$1
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -15,14 +16,8 @@ export XDG_DATA_DIRS="$root/data-dirs" XDG_CONFIG_DIRS="$root/config-dirs"
 "$probe" 2>"$root/err" &
 pid=$!
 window=""
-# Polled until it shows; two minutes hold on a loaded two-core machine.
-deadline=$((SECONDS + 120))
-while [ $SECONDS -lt $deadline ]; do
-  window=$(xdotool search --name '^Vellumo Setup$' 2>/dev/null | head -1 || true)
-  [ -n "$window" ] && break
-  sleep 0.1
-done
-if [ -z "$window" ]; then
+if ! wait_for 'window=$(xdotool search --name "^Vellumo Setup$" 2>/dev/null | head -1 || true)
+               [ -n "$window" ]'; then
   kill "$pid"; echo "no dialog titled Vellumo Setup appeared" >&2; exit 1
 fi
 xdotool windowfocus --sync "$window"

@@ -4,7 +4,7 @@
 # lives on. What the page opens reaches a stand-in xdg-open, which records it.
 # Usage: lockdown_handoff_test.sh PROBE_PROGRAM (under xvfb-run).
 set -u
-. "$(dirname "$0")/wait_for.sh"
+. "$(dirname "$0")/../wait_for.sh"
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 export HOME=$root/home XDG_DATA_HOME=$root/data XDG_CONFIG_HOME=$root/config \

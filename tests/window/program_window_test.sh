@@ -8,7 +8,7 @@
 # each with the limit of wait_for.sh: the machine may be loaded.
 # Usage: program_window_test.sh PROGRAM SCREENSHOT_DIR STEP_SHIM (under xvfb-run).
 set -u
-. "$(dirname "$0")/wait_for.sh"
+. "$(dirname "$0")/../wait_for.sh"
 program=$1
 shots=$2
 shim=$3

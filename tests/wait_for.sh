@@ -1,4 +1,4 @@
-# Sourced by the window tests' scripts. wait_for CONDITION evaluates the
+# Sourced by the tests that drive a display. wait_for CONDITION evaluates the
 # shell text CONDITION until it holds; false when two minutes went by first.
 # On a two-core machine loaded by parallel builds and suites, the page alone
 # has taken over a minute to show.
