@@ -28,6 +28,10 @@ std::filesystem::path path_from_utf8(const std::string& utf8) {
     return platform::path_from_wide(to_wide(utf8));
 }
 
+bool path_utf8_is_exact(const std::filesystem::path& path) {
+    return path_from_utf8(path_utf8(path)).native() == path.native();
+}
+
 bool equals_ignoring_case(std::u16string_view a, std::u16string_view b) {
     const auto lower = [](char16_t c) {
         return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;

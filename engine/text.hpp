@@ -19,6 +19,11 @@ std::u16string path_wide(const std::filesystem::path& path);
 std::filesystem::path path_from_wide(const std::u16string& wide);
 std::filesystem::path path_from_utf8(const std::string& utf8);
 
+// Whether a path's UTF-8 text gives back the very same path. Not for a Linux
+// name that is not UTF-8, nor a Windows name with an unpaired surrogate: their
+// text holds U+FFFD instead, which names another file.
+bool path_utf8_is_exact(const std::filesystem::path& path);
+
 // Whether two texts are equal with the letters A to Z matched in either case,
 // as _wcsicmp compares in the "C" locale the program keeps.
 bool equals_ignoring_case(std::u16string_view a, std::u16string_view b);

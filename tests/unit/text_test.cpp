@@ -16,6 +16,25 @@ TEST(PathText, InvalidFileNameBytesNeverThrow) {
     EXPECT_EQ(path_from_utf8("/opt/J\xC3\xB6rg").native(), "/opt/J\xC3\xB6rg");
 }
 
+// A name that is not UTF-8 has only a lossy text, which names another file.
+TEST(PathText, OnlyValidNamesComeBackExactlyFromTheirText) {
+    const struct {
+        const char* what;
+        std::filesystem::path path;
+        bool exact;
+    } cases[] = {
+        {"ASCII", "/home/user/file.txt", true},
+        {"UTF-8", "/opt/J\xC3\xB6rg/\xF0\x9F\x8E\xAC", true},
+        {"U+FFFD itself", "/tmp/Ren\xEF\xBF\xBD", true},
+        {"no text", "", true},
+        {"a Latin-1 byte", "/tmp/Ren\xE9/file.txt", false},
+        {"a sequence cut short", "/tmp/J\xC3", false},
+        {"an encoded surrogate", "/tmp/\xED\xA0\x80", false},
+        {"an overlong slash", "/tmp/\xC0\xAF", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(path_utf8_is_exact(c.path), c.exact) << c.what;
+}
+
 TEST(Resources, PageAndPackAreEmbeddedAndOtherIdsAreEmpty) {
     std::ifstream page_file(VELLUMO_PAGE_FILE, std::ios::binary);
     const std::string page_bytes((std::istreambuf_iterator<char>(page_file)), {});
