@@ -23,11 +23,18 @@ constexpr const char* registering_failed_message = "Could not finish registering
 // cannot be made or something else stands at its place. An unresolved known
 // folder fails here too, before anything is written: its locations would lie
 // relative to wherever the setup was started, where no uninstall finds them.
-// So does a link on the way to the folder: its leftovers would be cleared and
-// its files written wherever the link points.
+// So does a location whose name install.json cannot record exactly: the
+// uninstall would not find the files. So does a link on the way to the
+// folder: its leftovers would be cleared and its files written wherever the
+// link points.
 bool prepare_install_folder(const fs::path& folder, const fs::path& local, JobResult& result) {
     if (const std::optional<fs::path> location = unresolved_location()) {
         result.error = "Could not create " + path_utf8(*location) + ".";
+        return false;
+    }
+    if (const std::optional<fs::path> location = unrecordable_location()) {
+        result.error = "Could not install into " + path_utf8(*location) +
+                       ": its path is not valid Unicode.";
         return false;
     }
     if (link_in_the_way(folder, local)) {

@@ -30,4 +30,10 @@ std::optional<std::filesystem::path> unresolved_location() {
     return std::nullopt;
 }
 
+std::optional<std::filesystem::path> unrecordable_location() {
+    for (const std::filesystem::path& location : {install_dir(), resolve_scripts_dir()})
+        if (!path_utf8_is_exact(location)) return location;
+    return std::nullopt;
+}
+
 }  // namespace vellumo

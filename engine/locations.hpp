@@ -37,4 +37,10 @@ std::filesystem::path resolve_scripts_dir();
 // when both resolve. The install and the uninstall refuse to start on it.
 std::optional<std::filesystem::path> unresolved_location();
 
+// The first of install_dir and resolve_scripts_dir whose UTF-8 text does not
+// give it back exactly (a folder name that is not valid Unicode): install.json
+// records the installed files by that text, and an uninstall would look for
+// them elsewhere. Nothing when both come back. The install refuses on it.
+std::optional<std::filesystem::path> unrecordable_location();
+
 }  // namespace vellumo

@@ -12,8 +12,10 @@
 #include <functional>
 
 #include "engine/install_record.hpp"
+#include "engine/links.hpp"
 #include "engine/text.hpp"
 #include "hostile_record.hpp"
+#include "odd_names.hpp"
 #include "platform/platform.hpp"
 #include "registry_fixture.hpp"
 #include "sandbox_fixture.hpp"
@@ -252,6 +254,51 @@ TEST_F(Install, UnresolvedKnownFolderFailsBeforeAnythingIsWritten) {
         EXPECT_TRUE(fs::is_empty(work));
         EXPECT_FALSE(fs::exists(env.root() / "data" / "Programs"));
         EXPECT_FALSE(fs::exists(env.root() / "config" / "Blackmagic Design"));
+    }
+}
+
+// install.json records paths as UTF-8 text, which cannot name a folder whose
+// name is not: the uninstall would look for the files elsewhere.
+TEST_F(Install, FolderNameThatIsNotUnicodeFailsBeforeAnythingIsWritten) {
+    const fs::path odd_root = test::odd_folder(env.root());
+    const fs::path folder = fs::path("Programs") / "Vellumo for DaVinci Resolve";
+    const fs::path scripts = fs::path("Blackmagic Design") / "DaVinci Resolve" / "Support" /
+                             "Fusion" / "Scripts" / "Utility";
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        fs::path named;  // the folder the message names
+    };
+    const Case cases[] = {
+        {"in the sandbox's path", [&] { sandbox_root = odd_root; },
+         odd_root / "Local" / folder},
+        {"in HOME", [&] { sandbox_root.clear(); test::set_home(env, odd_root); },
+         odd_root / ".local" / "share" / folder},
+        {"only in the roaming folder",
+         [&] {
+             sandbox_root.clear();
+             env.set("XDG_DATA_HOME", env.root() / "data");
+             env.set("XDG_CONFIG_HOME", odd_root);
+         },
+         odd_root / scripts},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(odd_root);
+        fs::create_directories(odd_root);
+        reports.clear();
+        payload_files.clear();
+        c.arrange();
+        const JobResult result = run_install(recorder());
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.error, "Could not install into " +
+                                    test::with_replacement_characters(c.named) +
+                                    ": its path is not valid Unicode.");
+        EXPECT_EQ(reports.size(), 1u);
+        EXPECT_EQ(result.manifest["files"], nlohmann::json::array());
+        for (const fs::path& made :
+             {local_root() / "Programs", roaming_root() / "Blackmagic Design"})
+            EXPECT_FALSE(fs::exists(made)) << made;
     }
 }
 
