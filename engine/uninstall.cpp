@@ -1,5 +1,6 @@
 #include "engine/uninstall.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -43,13 +44,36 @@ std::optional<std::string> refusal() {
     return std::nullopt;
 }
 
+// The path that a recorded text names. An install in a folder whose name is
+// not valid Unicode once recorded U+FFFD in its place, which names no file of
+// ours: such a text, under no root but beginning with the lossy text of a
+// root and a separator, stands for that root joined with the rest. Every
+// other text reads as it always did.
+fs::path recorded_path(const std::string& text, const std::vector<fs::path>& roots) {
+    const fs::path path = path_from_utf8(text);
+    const auto holds_path = [&path](const fs::path& root) { return lies_under_root(path, root); };
+    if (std::ranges::any_of(roots, holds_path)) return path;
+    for (const fs::path& root : roots) {
+        if (path_utf8_is_exact(root)) continue;  // so is an unresolved, empty root
+        const std::string prefix =
+            path_utf8(root) + static_cast<char>(fs::path::preferred_separator);
+        if (!text.starts_with(prefix)) continue;
+        fs::path::string_type joined = root.native();
+        joined += fs::path::preferred_separator;
+        joined += path_from_utf8(text.substr(prefix.size())).native();
+        return joined;
+    }
+    return path;
+}
+
 // The recorded files, or the default list when install.json names none.
 std::vector<fs::path> removal_list(const nlohmann::json& manifest, const fs::path& install_folder) {
     std::vector<fs::path> list;
     const auto files = manifest.find("files");
     if (files != manifest.end() && files->is_array()) {
+        const std::vector<fs::path> roots = {install_folder, roaming_root(), start_menu_root()};
         for (const nlohmann::json& file : *files)
-            if (file.is_string()) list.push_back(path_from_utf8(file.get<std::string>()));
+            if (file.is_string()) list.push_back(recorded_path(file.get<std::string>(), roots));
     }
     if (list.empty()) {
         list = {install_folder / "VellumoCompanion.exe", install_folder / "SETUP.md",

@@ -8,6 +8,7 @@
 #include "engine/install_record.hpp"
 #include "engine/locations.hpp"
 #include "hostile_record.hpp"
+#include "odd_names.hpp"
 #include "registry_fixture.hpp"
 #include "sandbox_fixture.hpp"
 
@@ -206,6 +207,49 @@ TEST_F(Uninstall, RemovesRecordedFilesUnderEachRoot) {
     ASSERT_TRUE(run_uninstall(recorder()).ok);
     for (const auto& f : files) EXPECT_FALSE(fs::exists(f)) << f;
     EXPECT_TRUE(fs::exists(sb() / "Roaming" / "Other")) << "no pruning outside the install folder";
+}
+
+// An earlier install in a folder whose name is not UTF-8 recorded U+FFFD
+// where the byte was: its files go all the same. A record that leads out of a
+// root, or a folder whose name really holds U+FFFD, stays untouched.
+TEST_F(Uninstall, RemovesFilesRecordedWithReplacementCharacters) {
+    const fs::path odd_root = test::odd_folder(env.root());
+    const fs::path look_alike = env.root() / "Ren\xEF\xBF\xBD";  // U+FFFD in its name
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        fs::path stop;  // the local folder, which stays
+    };
+    const Case cases[] = {
+        {"in the sandbox's path", [&] { sandbox_root = odd_root; }, odd_root / "Local"},
+        {"in HOME", [&] { sandbox_root.clear(); test::set_home(env, odd_root); },
+         odd_root / ".local" / "share"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(odd_root);
+        fs::remove_all(look_alike);
+        c.arrange();
+        const fs::path folder = install_dir();
+        const fs::path outside = odd_root / "outside.txt";
+        const fs::path look_alike_file =
+            look_alike / folder.lexically_relative(odd_root) / "SETUP.md";
+        write_text(outside, "not ours");
+        write_text(look_alike_file, "not ours");
+        test::plant_earlier_install(
+            folder, resolve_scripts_dir(),
+            {test::with_replacement_characters(folder) + "/" +
+                 odd_root.lexically_relative(folder).string() + "/outside.txt",
+             look_alike_file.string()});
+
+        const JobResult result = run_uninstall(recorder());
+        EXPECT_TRUE(result.ok);
+        EXPECT_FALSE(fs::exists(folder));
+        EXPECT_FALSE(fs::exists(resolve_scripts_dir() / "Vellumo.py"));
+        EXPECT_TRUE(fs::is_directory(c.stop));
+        EXPECT_TRUE(fs::exists(outside));
+        EXPECT_TRUE(fs::exists(look_alike_file));
+    }
 }
 
 TEST_F(Uninstall, RemovesRecordedShortcutsOnlyFromTheStartMenu) {
