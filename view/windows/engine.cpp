@@ -51,6 +51,9 @@ constexpr DWORD user_data_removal_pause_ms = 100;
 // How long the runtime gets for each answer (the view made, the page's
 // scripts added): one that never answers must not leave an invisible process.
 constexpr ULONGLONG runtime_answer_limit_ms = 60000;
+// The names the view's data may take: the process's own, and beside it
+// fresh ones for when earlier folders of those names will not go.
+constexpr int user_data_names = 10;
 
 std::wstring wide(const std::string& text) {
     return platform::wide_string(platform::utf8_to_utf16(text));
@@ -74,14 +77,20 @@ std::filesystem::path user_data_folder() {
     std::filesystem::path base = os.environment_path(u"VELLUMO_SETUP_SANDBOX");
     if (base.empty()) base = os.temporary_folder();
     if (base.empty()) throw std::runtime_error("There is no private folder for the view's data.");
-    const std::filesystem::path folder =
-        base / ("VellumoWebView-" + std::to_string(os.current_process_id()));
-    std::error_code ignored;
-    // An earlier process's folder of that name goes first, a link in it as a link.
-    if (!os.remove_tree(folder) || !std::filesystem::create_directories(folder, ignored) ||
-        os.is_link(folder))
-        throw std::runtime_error("The view's data folder cannot be made.");
-    return folder;
+    const std::string name = "VellumoWebView-" + std::to_string(os.current_process_id());
+    // An earlier process's folder of a name goes first, a link in it as a
+    // link. One that will not go (a browser process of a crashed run still
+    // holds a file in it) is left for the next name beside it. Only processes
+    // of this id use these names; the folder is made exclusively.
+    for (int number = 0; number < user_data_names; ++number) {
+        const std::filesystem::path folder =
+            base / (number == 0 ? name : name + "-" + std::to_string(number));
+        std::error_code ignored;
+        if (os.remove_tree(folder) && std::filesystem::create_directories(folder, ignored) &&
+            !os.is_link(folder))
+            return folder;
+    }
+    throw std::runtime_error("The view's data folder cannot be made.");
 }
 
 // The retries wait for browser processes still holding a file, which only an
