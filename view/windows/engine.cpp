@@ -110,7 +110,8 @@ struct Engine::State {
         State* state = nullptr;
     };
 
-    // Null once destroyed; read by dispatch() on any thread.
+    // Null once destroyed, after `ended` is set; read by dispatch() on any
+    // thread.
     std::atomic<HWND> window{nullptr};
     DWORD thread = GetCurrentThreadId();
     ComPtr<ICoreWebView2Environment> environment;
@@ -409,9 +410,11 @@ LRESULT CALLBACK Engine::State::window_procedure(HWND window, UINT message, WPAR
     }
     case WM_CLOSE: DestroyWindow(window); return 0;
     case WM_DESTROY:
+        // Ended first: a worker's dispatch that finds the loop going posts to
+        // a window that is still there, and one after it posts nothing.
+        state->end();
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         state->window = nullptr;
-        state->end();
         return 0;
     case run_tasks_message: state->run_tasks(); return 0;
     default: return DefWindowProcW(window, message, wparam, lparam);
