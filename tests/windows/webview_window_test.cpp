@@ -3,8 +3,9 @@
 // view is locked down, the page is shown, its bindings answer, an install
 // runs in the sandbox, and the window closes only when no job runs; the
 // program keeps the runtime's rules, which the stand-in checks. When the
-// runtime fails or does not answer, the failure message is shown and the
-// exit code is 3.
+// runtime fails, the failure message is shown and the exit code is 3 (a
+// runtime that never answers fails the same way after a minute, which
+// webview_engine_test.cpp shows with a shorter limit).
 #include <nlohmann/json.hpp>
 
 #include <sstream>
@@ -60,10 +61,9 @@ std::string utf8(const fs::path& path) {
     return std::string(text.begin(), text.end());
 }
 
-// Closes the program's message box once it shows within `limit`; whether one
-// showed with the failure text.
-bool close_failure_message(DWORD process,
-                           std::chrono::milliseconds limit = std::chrono::minutes(2)) {
+// Closes the program's message box once it shows; whether one showed with
+// the failure text.
+bool close_failure_message(DWORD process) {
     struct Search {
         DWORD process;
         HWND box = nullptr;
@@ -81,7 +81,7 @@ bool close_failure_message(DWORD process,
             },
             reinterpret_cast<LPARAM>(&search));
         return search.box != nullptr;
-    }, limit);
+    }, std::chrono::minutes(2));
     if (!shown) return false;
     const bool text_found = FindWindowExW(search.box, nullptr, L"Static", nullptr) != nullptr;
     PostMessageW(search.box, WM_COMMAND, IDOK, 0);
@@ -290,16 +290,6 @@ TEST_F(WebViewWindow, ADocumentScriptThatFailsShowsTheFailureMessageAndExits3) {
     const auto log = read_log(log_file);
     EXPECT_GE(find(log, "script-added", "2 failed"), 0);
     EXPECT_LT(find(log, "page"), 0);
-    EXPECT_TRUE(user_data_folders().empty());
-}
-
-// The program gives up after a minute.
-TEST_F(WebViewWindow, ARuntimeThatNeverAnswersShowsTheFailureMessageAndExits3) {
-    test::Process program = start({{L"VELLUMO_STANDIN_FAIL", L"silent"}});
-    ASSERT_TRUE(program);
-    EXPECT_TRUE(close_failure_message(program.id(), std::chrono::minutes(3)));
-    EXPECT_EQ(program.wait(), 3);
-    EXPECT_GE(find(read_log(log_file), "environment", "kind=1"), 0);
     EXPECT_TRUE(user_data_folders().empty());
 }
 

@@ -14,6 +14,7 @@
 #include <WebView2.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <exception>
@@ -48,9 +49,6 @@ constexpr const char* post_message =
 // How long the browser processes get to let go of the user data folder.
 constexpr int user_data_removal_tries = 50;
 constexpr DWORD user_data_removal_pause_ms = 100;
-// How long the runtime gets for each answer (the view made, the page's
-// scripts added): one that never answers must not leave an invisible process.
-constexpr ULONGLONG runtime_answer_limit_ms = 60000;
 // The names the view's data may take: the process's own, and beside it
 // fresh ones for when earlier folders of those names will not go.
 constexpr int user_data_names = 10;
@@ -119,6 +117,9 @@ struct Engine::State {
     ComPtr<ICoreWebView2> web_view;
     EventRegistrationToken message_token{};
     std::filesystem::path user_data;
+    // How long the runtime gets for each answer (the view made, the page's
+    // scripts added).
+    std::chrono::milliseconds answer_limit{};
     std::shared_ptr<Link> link = std::make_shared<Link>();
     // The environment and the controller are made in callbacks.
     bool creation_finished = false;
@@ -242,10 +243,11 @@ void Engine::State::creation_failed(HRESULT result) {
 
 // Runs this thread's messages until `done()` holds, as the runtime answers in
 // callbacks on this thread. A callback's exception is raised here; a runtime
-// that has not answered within the limit counts as failed.
+// that has not answered within the limit counts as failed, so that one that
+// never answers does not leave an invisible process.
 template <class Done>
 void Engine::State::run_messages_until(Done done) {
-    const ULONGLONG deadline = GetTickCount64() + runtime_answer_limit_ms;
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(answer_limit.count());
     MSG message;
     while (!done() && !error) {
         const ULONGLONG now = GetTickCount64();
@@ -421,8 +423,9 @@ LRESULT CALLBACK Engine::State::window_procedure(HWND window, UINT message, WPAR
     }
 }
 
-Engine::Engine() : state_(std::make_unique<State>()) {
+Engine::Engine(std::chrono::milliseconds answer_limit) : state_(std::make_unique<State>()) {
     State& s = *state_;
+    s.answer_limit = answer_limit;
     const auto client = find_runtime_client();
     if (!client) throw std::runtime_error("The WebView2 runtime is not installed.");
     s.create_window();
