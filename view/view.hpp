@@ -3,6 +3,7 @@
 // The window host (run_window) and the window tests use it.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,11 +21,16 @@ public:
     // array; answers later, exactly once, through resolve(id, ...).
     using AsyncHandler = std::function<void(const std::string& id, const std::string& args)>;
 
+    // How long a view runtime that answers in callbacks (WebView2) gets for
+    // each answer waited for: the view made, the page's functions added.
+    static constexpr std::chrono::milliseconds default_answer_limit = std::chrono::minutes(1);
+
     // Builds the window and its view, developer tools off. The window shows
     // itself on the first step(), so the title, size, style and position set
     // before the loop are in place when it appears. Throws std::runtime_error
-    // when the view cannot be made (no display).
-    Engine();
+    // when the view cannot be made (no display, a runtime that fails or does
+    // not answer within `answer_limit`; WebKitGTK makes its view at once).
+    explicit Engine(std::chrono::milliseconds answer_limit = default_answer_limit);
     // Destroys the window and the view; tasks still queued never run.
     ~Engine();
     Engine(const Engine&) = delete;

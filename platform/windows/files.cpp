@@ -5,7 +5,9 @@
 // with FlushFileBuffers before it is closed: MOVEFILE_WRITE_THROUGH makes the
 // move durable, not the file's data. A tree is removed from the attributes
 // its listing gives: a reparse point is never descended into; RemoveDirectoryW
-// and DeleteFileW take the link itself away, not its target.
+// and DeleteFileW take the link itself away, not its target. Windows removes
+// no read-only file or folder, so the removal clears that attribute first, on
+// a handle of the entry itself, and puts it back on what still stays.
 #include "platform/platform.hpp"
 #include "platform/windows/win32.hpp"
 
@@ -67,6 +69,30 @@ NewFile finish_new(File& file, bool written, const fs::path& path) {
 
 bool remove_entry(const fs::path& path, DWORD attributes);
 
+// Sets or clears the read-only attribute of the entry at `path` that the
+// listing showed with `attributes`. The entry is opened as it stands, a link
+// as a link; whatever has taken its place since (a link where a folder was)
+// is left alone.
+bool set_read_only(const fs::path& path, DWORD attributes, bool read_only) {
+    File entry(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                           nullptr));
+    FILE_BASIC_INFO info{};
+    if (!entry.valid() ||
+        !GetFileInformationByHandleEx(entry.get(), FileBasicInfo, &info, sizeof info))
+        return false;
+    constexpr DWORD kind = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if ((info.FileAttributes & kind) != (attributes & kind)) return false;
+    if (read_only)
+        info.FileAttributes |= FILE_ATTRIBUTE_READONLY;
+    else
+        info.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
+    if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    info.CreationTime = info.LastAccessTime = info.LastWriteTime = info.ChangeTime = {};  // kept
+    return SetFileInformationByHandle(entry.get(), FileBasicInfo, &info, sizeof info) != 0;
+}
+
 // Removes everything in `folder`, going on past what it cannot remove.
 void empty_folder(const fs::path& folder) {
     WIN32_FIND_DATAW found{};
@@ -85,8 +111,13 @@ void empty_folder(const fs::path& folder) {
 // stands, without looking inside.
 bool remove_entry(const fs::path& path, DWORD attributes) {
     const bool folder = attributes & FILE_ATTRIBUTE_DIRECTORY;
+    const bool cleared =
+        (attributes & FILE_ATTRIBUTE_READONLY) && set_read_only(path, attributes, false);
     if (folder && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) empty_folder(path);
-    return folder ? RemoveDirectoryW(path.c_str()) != 0 : DeleteFileW(path.c_str()) != 0;
+    const bool removed =
+        folder ? RemoveDirectoryW(path.c_str()) != 0 : DeleteFileW(path.c_str()) != 0;
+    if (cleared && !removed) set_read_only(path, attributes, true);
+    return removed;
 }
 
 }  // namespace

@@ -121,14 +121,37 @@ void plain_tree(const fs::path& tree) {
     fs::create_directories(tree / L"empty");
 }
 
-// A link to a folder is never entered: its target's files survive. Wine
-// cannot remove the link itself, so the tree stays; it deletes the target
-// of a link to a file (which it shows as a plain file) and hides a dangling
-// link, so those cases check only that nothing else is touched.
+bool is_read_only(const fs::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+// Windows refuses to remove a read-only file or folder.
+bool make_read_only(const fs::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY) &&
+           is_read_only(path);
+}
+
+// A link to a folder is never entered: its target's files survive, read-only
+// as they were. Wine cannot remove the link itself, so the tree stays; it
+// deletes the target of a link to a file (which it shows as a plain file)
+// and hides a dangling link, so those cases check only that nothing else is
+// touched.
 TEST(TreeRemoval, RemovesATreeAndNeverEntersALinkInIt) {
     using Paths = const fs::path&;
     const TreeCase cases[] = {
         {"a tree without links", [](Paths t, Paths) { plain_tree(t); return true; }, true},
+        {"read-only files and folders",
+         [](Paths t, Paths) {
+             plain_tree(t);
+             // Wine keeps the attribute of a file only; Windows of a folder too.
+             make_read_only(t / L"a");
+             make_read_only(t / L"empty");
+             return make_read_only(t / L"file") && make_read_only(t / L"a" / L"b" / L"file");
+         },
+         true},
         {"the top is a link to a folder",
          [](Paths t, Paths o) { return test::make_unix_link(o / L"sub", t); }, false},
         {"a link to a folder deep inside",
@@ -158,13 +181,32 @@ TEST(TreeRemoval, RemovesATreeAndNeverEntersALinkInIt) {
         const fs::path outside = test::fresh_folder();
         write_bytes(outside / L"file", "keep");
         write_bytes(outside / L"sub" / L"deeper", "keep too");
+        ASSERT_TRUE(make_read_only(outside / L"sub" / L"deeper"));
         ASSERT_TRUE(c.setup(tree, outside));
 
         EXPECT_EQ(os().remove_tree(tree), c.gone);
         EXPECT_EQ(test::present(tree), !c.gone);
         EXPECT_TRUE(test::holds(outside / L"sub" / L"deeper", "keep too"));
+        EXPECT_TRUE(is_read_only(outside / L"sub" / L"deeper"));
         EXPECT_FALSE(test::present(tree / L"file"));
     }
+}
+
+// A file that another handle holds without FILE_SHARE_DELETE cannot go.
+TEST(TreeRemoval, WhatStaysKeepsItsReadOnlyAttribute) {
+    const fs::path tree = test::fresh_folder() / L"tree";
+    plain_tree(tree);
+    write_bytes(tree / L"held", "held");
+    ASSERT_TRUE(make_read_only(tree / L"held"));
+    const HANDLE held = CreateFileW((tree / L"held").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    EXPECT_FALSE(os().remove_tree(tree));
+    CloseHandle(held);
+    EXPECT_TRUE(test::holds(tree / L"held", "held"));
+    EXPECT_TRUE(is_read_only(tree / L"held"));
+    EXPECT_FALSE(test::present(tree / L"a"));
 }
 
 TEST(TreeRemoval, NothingThereCountsAsGone) {

@@ -139,7 +139,7 @@ gboolean Engine::State::run_tasks(gpointer data) {
     }
 }
 
-Engine::Engine() : state_(std::make_unique<State>()) {
+Engine::Engine(std::chrono::milliseconds) : state_(std::make_unique<State>()) {
     if (!gtk_init_check(nullptr, nullptr) || !gdk_display_get_default())
         throw std::runtime_error("The window cannot be opened: there is no display.");
     State& s = *state_;

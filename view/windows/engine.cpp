@@ -14,6 +14,7 @@
 #include <WebView2.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <exception>
@@ -48,9 +49,9 @@ constexpr const char* post_message =
 // How long the browser processes get to let go of the user data folder.
 constexpr int user_data_removal_tries = 50;
 constexpr DWORD user_data_removal_pause_ms = 100;
-// How long the runtime gets for each answer (the view made, the page's
-// scripts added): one that never answers must not leave an invisible process.
-constexpr ULONGLONG runtime_answer_limit_ms = 60000;
+// The names the view's data may take: the process's own, and beside it
+// fresh ones for when earlier folders of those names will not go.
+constexpr int user_data_names = 10;
 
 std::wstring wide(const std::string& text) {
     return platform::wide_string(platform::utf8_to_utf16(text));
@@ -74,14 +75,20 @@ std::filesystem::path user_data_folder() {
     std::filesystem::path base = os.environment_path(u"VELLUMO_SETUP_SANDBOX");
     if (base.empty()) base = os.temporary_folder();
     if (base.empty()) throw std::runtime_error("There is no private folder for the view's data.");
-    const std::filesystem::path folder =
-        base / ("VellumoWebView-" + std::to_string(os.current_process_id()));
-    std::error_code ignored;
-    // An earlier process's folder of that name goes first, a link in it as a link.
-    if (!os.remove_tree(folder) || !std::filesystem::create_directories(folder, ignored) ||
-        os.is_link(folder))
-        throw std::runtime_error("The view's data folder cannot be made.");
-    return folder;
+    const std::string name = "VellumoWebView-" + std::to_string(os.current_process_id());
+    // An earlier process's folder of a name goes first, a link in it as a
+    // link. One that will not go (a browser process of a crashed run still
+    // holds a file in it) is left for the next name beside it. Only processes
+    // of this id use these names; the folder is made exclusively.
+    for (int number = 0; number < user_data_names; ++number) {
+        const std::filesystem::path folder =
+            base / (number == 0 ? name : name + "-" + std::to_string(number));
+        std::error_code ignored;
+        if (os.remove_tree(folder) && std::filesystem::create_directories(folder, ignored) &&
+            !os.is_link(folder))
+            return folder;
+    }
+    throw std::runtime_error("The view's data folder cannot be made.");
 }
 
 // The retries wait for browser processes still holding a file, which only an
@@ -101,7 +108,8 @@ struct Engine::State {
         State* state = nullptr;
     };
 
-    // Null once destroyed; read by dispatch() on any thread.
+    // Null once destroyed, after `ended` is set; read by dispatch() on any
+    // thread.
     std::atomic<HWND> window{nullptr};
     DWORD thread = GetCurrentThreadId();
     ComPtr<ICoreWebView2Environment> environment;
@@ -109,6 +117,9 @@ struct Engine::State {
     ComPtr<ICoreWebView2> web_view;
     EventRegistrationToken message_token{};
     std::filesystem::path user_data;
+    // How long the runtime gets for each answer (the view made, the page's
+    // scripts added).
+    std::chrono::milliseconds answer_limit{};
     std::shared_ptr<Link> link = std::make_shared<Link>();
     // The environment and the controller are made in callbacks.
     bool creation_finished = false;
@@ -232,10 +243,11 @@ void Engine::State::creation_failed(HRESULT result) {
 
 // Runs this thread's messages until `done()` holds, as the runtime answers in
 // callbacks on this thread. A callback's exception is raised here; a runtime
-// that has not answered within the limit counts as failed.
+// that has not answered within the limit counts as failed, so that one that
+// never answers does not leave an invisible process.
 template <class Done>
 void Engine::State::run_messages_until(Done done) {
-    const ULONGLONG deadline = GetTickCount64() + runtime_answer_limit_ms;
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(answer_limit.count());
     MSG message;
     while (!done() && !error) {
         const ULONGLONG now = GetTickCount64();
@@ -400,17 +412,20 @@ LRESULT CALLBACK Engine::State::window_procedure(HWND window, UINT message, WPAR
     }
     case WM_CLOSE: DestroyWindow(window); return 0;
     case WM_DESTROY:
+        // Ended first: a worker's dispatch that finds the loop going posts to
+        // a window that is still there, and one after it posts nothing.
+        state->end();
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         state->window = nullptr;
-        state->end();
         return 0;
     case run_tasks_message: state->run_tasks(); return 0;
     default: return DefWindowProcW(window, message, wparam, lparam);
     }
 }
 
-Engine::Engine() : state_(std::make_unique<State>()) {
+Engine::Engine(std::chrono::milliseconds answer_limit) : state_(std::make_unique<State>()) {
     State& s = *state_;
+    s.answer_limit = answer_limit;
     const auto client = find_runtime_client();
     if (!client) throw std::runtime_error("The WebView2 runtime is not installed.");
     s.create_window();

@@ -9,7 +9,7 @@ namespace vellumo::view {
 
 struct Engine::State {};
 
-Engine::Engine() {
+Engine::Engine(std::chrono::milliseconds) {
     throw std::runtime_error("This build has no web view: it was made without the WebView2 SDK.");
 }
 Engine::~Engine() = default;
