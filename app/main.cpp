@@ -26,6 +26,7 @@ int main() {
         }
 
         if (uninstall_mode && !options.cleanup && hand_off_uninstall(mutex_held)) return 0;
+        if (uninstall_mode && options.cleanup) wait_for_original();  // a copy of the hand-off
 
         const int code = silent_mode ? run_silent_job() : run_window_or_report();
 

@@ -1,5 +1,7 @@
 #include "app/startup.hpp"
 
+#include <cstdint>
+#include <optional>
 #include <system_error>
 
 #include "app/jobs.hpp"
@@ -65,8 +67,42 @@ int run_check() {
     return written && valid ? 0 : 1;
 }
 
+namespace {
+
+constexpr char16_t copy_name_prefix[] = u"VellumoUninstall-";
+constexpr char16_t copy_name_suffix[] = u".exe";
+
+// How long a copy waits for its original to end: it is on its way out, but a
+// loaded machine may take a while.
+constexpr std::uint32_t original_exit_limit_ms = 30000;
+
+}  // namespace
+
 std::u16string uninstaller_copy_name(std::uint32_t process_id) {
-    return u"VellumoUninstall-" + to_wide(std::to_string(process_id)) + u".exe";
+    return copy_name_prefix + to_wide(std::to_string(process_id)) + copy_name_suffix;
+}
+
+std::optional<std::uint32_t> original_process_id(const fs::path& copy) {
+    const std::u16string name = path_wide(copy.filename());
+    const std::u16string_view prefix = copy_name_prefix;
+    if (!name.starts_with(prefix)) return std::nullopt;
+    std::uint64_t id = 0;
+    for (std::size_t i = prefix.size(); i < name.size() && name[i] >= u'0' && name[i] <= u'9'; ++i) {
+        id = id * 10 + (name[i] - u'0');
+        if (id > UINT32_MAX) return std::nullopt;
+    }
+    // Only the very name the hand-off gives: no leading zeros, nothing more.
+    const auto original = static_cast<std::uint32_t>(id);
+    if (uninstaller_copy_name(original) != name) return std::nullopt;
+    return original;
+}
+
+void wait_for_original() {
+    const std::optional<std::uint32_t> original = original_process_id(current_exe_path());
+    if (!original) return;
+    // At the limit the uninstall goes on; uninstall.exe may then stay.
+    platform::os().wait_for_program_exit(*original, install_dir() / "uninstall.exe",
+                                         original_exit_limit_ms);
 }
 
 std::u16string hand_off_command_line(const fs::path& copy, bool silent) {

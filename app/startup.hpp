@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ int run_check();
 
 // "VellumoUninstall-<pid>.exe".
 std::u16string uninstaller_copy_name(std::uint32_t process_id);
+// The process id in a copy's name, the original's; nullopt for any other name.
+std::optional<std::uint32_t> original_process_id(const std::filesystem::path& copy);
 // The copy's command line: its quoted path, the options it runs with.
 std::u16string hand_off_command_line(const std::filesystem::path& copy, bool silent);
 
@@ -50,6 +53,11 @@ std::u16string hand_off_command_line(const std::filesystem::path& copy, bool sil
 // Gives up the mutex (mutex_held becomes false) just before starting the
 // copy. True when the copy was started.
 bool hand_off_uninstall(bool& mutex_held);
+
+// Run as a copy that the hand-off started, waits (for a bounded time) until
+// the original has ended: Windows does not delete a running program's file.
+// A program of another name, or an id that names no such program, goes on.
+void wait_for_original();
 
 // Runs the install or uninstall on this thread, writes result.json into the
 // sandbox when there is one, and returns 0 for ok, 1 otherwise.

@@ -1,9 +1,11 @@
 #include "engine/uninstall.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "engine/detection.hpp"
@@ -14,11 +16,18 @@
 #include "engine/registry.hpp"
 #include "engine/replace.hpp"
 #include "engine/text.hpp"
+#include "platform/platform.hpp"
 
 namespace vellumo {
 namespace fs = std::filesystem;
 
 namespace {
+
+// How long uninstall.exe is tried again while another process holds it (the
+// uninstall.exe that started this copy on its way out, a virus scanner), and
+// the pause between tries.
+constexpr std::uint64_t busy_uninstaller_limit_ms = 10000;
+constexpr std::chrono::milliseconds busy_uninstaller_pause(100);
 
 bool is_dot_component(const fs::path::string_type& component) {
     const auto dot = fs::path::value_type('.');
@@ -127,13 +136,25 @@ void remove_settings() {
     remove_empty_dirs_upward(settings, roaming);
 }
 
+// The running program's own file goes only after it has ended: one try.
+// Otherwise a file in use is tried again for a while before it is left.
+void remove_uninstaller(const fs::path& uninstaller) {
+    platform::System& os = platform::os();
+    std::error_code unknown;  // counts as another program's file
+    const bool running_it = fs::equivalent(current_exe_path(), uninstaller, unknown);
+    const std::uint64_t deadline = os.tick_count_ms() + busy_uninstaller_limit_ms;
+    while (os.remove_file(uninstaller) == platform::FileRemoval::in_use && !running_it &&
+           os.tick_count_ms() < deadline)
+        std::this_thread::sleep_for(busy_uninstaller_pause);
+}
+
 // install.json, uninstall.exe and the leftovers of file replacement, unless
 // the install folder is reached through a link.
 void remove_setup_files(const fs::path& install_folder) {
     if (link_in_the_way(install_folder, local_root())) return;
     std::error_code ignored;
     fs::remove(install_folder / "install.json", ignored);
-    fs::remove(install_folder / "uninstall.exe", ignored);
+    remove_uninstaller(install_folder / "uninstall.exe");
     remove_leftovers(install_folder);
 }
 

@@ -32,6 +32,13 @@ enum class InstanceMutex { created, already_exists, unavailable };
 // written (a write, the flush to the disk or the close failed; the partial
 // file has been removed).
 enum class NewFile { written, not_created, not_written };
+// What deleting a file came to: deleted; nothing was there; still in use by
+// another process (a program that is running, a reader that does not share
+// deletion), which may pass; or refused for good.
+enum class FileRemoval { removed, absent, in_use, refused };
+// What waiting for another process came to: it ended, it still runs at the
+// limit, or no process of that id runs that program.
+enum class ProcessWait { ended, timed_out, not_running };
 
 // A rectangle in screen coordinates.
 struct Rect {
@@ -171,6 +178,9 @@ public:
     // bits) of the file `source`; not written when that cannot be read.
     virtual NewFile copy_to_new_file(const std::filesystem::path& source,
                                      const std::filesystem::path& path);
+    // Deletes the file (or the link itself) at `path`; never a folder
+    // (DeleteFileW).
+    virtual FileRemoval remove_file(const std::filesystem::path& path);
     // The bytes of `path` when it is a regular file of at most `limit` bytes;
     // nothing when it is missing, anything else (a link, a folder, a fifo, a
     // device), larger, or cannot be read. Opened without following a link and
@@ -197,6 +207,13 @@ public:
     // The executable file names (without folder) of the running processes;
     // nullopt when the list cannot be taken.
     virtual std::optional<std::vector<std::u16string>> running_process_names();
+
+    // Waits up to `timeout_ms` for process `id` to end, when that process runs
+    // the file `program` (the file itself, not a name: ids are reused). Held
+    // open meanwhile (OpenProcess with SYNCHRONIZE, a pidfd), so that the id
+    // cannot pass to another process during the wait.
+    virtual ProcessWait wait_for_program_exit(std::uint32_t id, const std::filesystem::path& program,
+                                              std::uint32_t timeout_ms);
 
     // ---- Start-up ------------------------------------------------------------
 

@@ -167,6 +167,16 @@ bool System::move_file_no_overwrite(const fs::path& from, const fs::path& to,
     return true;
 }
 
+FileRemoval System::remove_file(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return nothing_there(errno) ? FileRemoval::absent : FileRemoval::refused;
+    if (S_ISDIR(info.st_mode)) return FileRemoval::refused;
+    if (::unlink(path.c_str()) == 0) return FileRemoval::removed;
+    if (nothing_there(errno)) return FileRemoval::absent;
+    return errno == EBUSY || errno == ETXTBSY ? FileRemoval::in_use : FileRemoval::refused;
+}
+
 bool System::is_link(const fs::path& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,6 +72,28 @@ WaitResult wait_until(pid_t pid, Clock::time_point deadline, int& status) {
     }
 }
 
+// Whether the process behind `pidfd` ends within `timeout_ms`.
+bool ends_within(int pidfd, std::uint32_t timeout_ms) {
+    const auto deadline = Clock::now() + milliseconds(timeout_ms);
+    for (;;) {
+        const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+        const auto wait_ms = std::clamp<milliseconds::rep>(left.count(), 0, INT_MAX);
+        pollfd ready{pidfd, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, static_cast<int>(wait_ms));
+        if (polled > 0) return true;
+        if (polled == 0 || errno != EINTR) return false;
+    }
+}
+
+// Whether process `pid` runs the very file `program`.
+bool runs_program(pid_t pid, const fs::path& program) {
+    const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+    struct stat running {};
+    struct stat expected {};
+    return ::stat(exe.c_str(), &running) == 0 && ::stat(program.c_str(), &expected) == 0 &&
+           running.st_dev == expected.st_dev && running.st_ino == expected.st_ino;
+}
+
 // The reaping wait after a kill: the child is sure to end.
 void reap(pid_t pid) {
     int status;
@@ -122,6 +145,20 @@ int System::run_hidden(std::u16string_view application, std::u16string_view comm
             return -1;
     }
     return -1;
+}
+
+ProcessWait System::wait_for_program_exit(std::uint32_t id, const fs::path& program,
+                                          std::uint32_t timeout_ms) {
+    if (id == 0 || id > static_cast<std::uint32_t>(INT_MAX)) return ProcessWait::not_running;
+    const pid_t pid = static_cast<pid_t>(id);
+    const Descriptor pidfd(open_pidfd(pid));
+    if (pidfd.get() < 0) return ProcessWait::not_running;
+    // While the held process has not ended, its id is its own: what the
+    // check saw was that process, not a later one with the same id.
+    const bool same = runs_program(pid, program);
+    if (ends_within(pidfd.get(), 0)) return ProcessWait::ended;
+    if (!same) return ProcessWait::not_running;
+    return ends_within(pidfd.get(), timeout_ms) ? ProcessWait::ended : ProcessWait::timed_out;
 }
 
 fs::path System::search_path(std::u16string_view file_name) {

@@ -150,6 +150,28 @@ bool System::is_link(const fs::path& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+FileRemoval System::remove_file(const fs::path& path) {
+    if (DeleteFileW(path.c_str())) return FileRemoval::removed;
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return FileRemoval::absent;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return FileRemoval::in_use;
+    case ERROR_ACCESS_DENIED: {
+        // What a running program's file gives too; a folder or a read-only
+        // file gives it for good.
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        const DWORD lasting = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
+        if (attributes == INVALID_FILE_ATTRIBUTES) return FileRemoval::absent;  // gone meanwhile
+        return attributes & lasting ? FileRemoval::refused : FileRemoval::in_use;
+    }
+    default:
+        return FileRemoval::refused;
+    }
+}
+
 NewFile System::write_new_file(const fs::path& path, std::span<const std::uint8_t> bytes) {
     File file(create_new(path));
     if (!file.valid()) return NewFile::not_created;

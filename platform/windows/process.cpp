@@ -6,6 +6,8 @@
 
 #include <tlhelp32.h>
 
+#include <array>
+
 namespace vellumo::platform {
 namespace {
 
@@ -23,6 +25,30 @@ std::wstring_view unquoted(std::wstring_view entry) {
 bool is_file(const fs::path& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A file's volume and index, which name it whatever path leads there;
+// nullopt when it cannot be opened.
+std::optional<std::array<DWORD, 3>> file_identity(const wchar_t* path) {
+    const HANDLE file =
+        CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    if (!known) return std::nullopt;
+    return std::array<DWORD, 3>{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+// Whether `process` runs the very file `program`.
+bool runs_program(HANDLE process, const fs::path& program) {
+    std::wstring image(32768, L'\0');  // the longest path Windows has
+    DWORD size = static_cast<DWORD>(image.size());
+    if (!QueryFullProcessImageNameW(process, 0, image.data(), &size)) return false;
+    image.resize(size);
+    const auto running = file_identity(image.c_str());
+    return running && running == file_identity(program.c_str());
 }
 
 }  // namespace
@@ -75,6 +101,21 @@ fs::path System::search_path(std::u16string_view file_name) {
         if (separator == std::wstring_view::npos) return {};
         rest.remove_prefix(separator + 1);
     }
+}
+
+ProcessWait System::wait_for_program_exit(std::uint32_t id, const fs::path& program,
+                                          std::uint32_t timeout_ms) {
+    const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (!process) return ProcessWait::not_running;
+    // The handle keeps the id from passing to another process meanwhile.
+    ProcessWait result = ProcessWait::not_running;
+    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
+        result = ProcessWait::ended;
+    else if (runs_program(process, program))
+        result = WaitForSingleObject(process, timeout_ms) == WAIT_OBJECT_0 ? ProcessWait::ended
+                                                                           : ProcessWait::timed_out;
+    CloseHandle(process);
+    return result;
 }
 
 std::optional<std::vector<std::u16string>> System::running_process_names() {

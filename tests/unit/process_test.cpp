@@ -1,5 +1,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -204,6 +207,44 @@ TEST_F(RunningProcessNames, ListAProgramWhoseFileWasDeletedByItsName) {
     const test::BackgroundProgram program(file);
     fs::remove(file);
     EXPECT_TRUE(listed(name));
+}
+
+// A child running `program`, with `seconds` as its argument; -1 when it could
+// not be started.
+pid_t start_sleep(const fs::path& program, const std::string& seconds) {
+    std::string name = program.filename().string(), argument = seconds;
+    char* argv[] = {name.data(), argument.data(), nullptr};
+    pid_t pid = -1;
+    return ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) == 0 ? pid : -1;
+}
+
+void reap(pid_t pid) {
+    int status;
+    ::waitpid(pid, &status, 0);
+}
+
+TEST(WaitForProgramExit, WaitsOnlyForTheVeryProgramItIsTold) {
+    using platform::ProcessWait;
+    test::HermeticEnv env;
+    const fs::path sleeper = env.root() / "sleeper";
+    const fs::path twin = env.root() / "twin";  // the same bytes, another file
+    fs::copy_file("/bin/sleep", sleeper);
+    fs::copy_file("/bin/sleep", twin);
+
+    const pid_t running = start_sleep(sleeper, "600");
+    ASSERT_GT(running, 0);
+    EXPECT_EQ(os().wait_for_program_exit(running, twin, 60000), ProcessWait::not_running);
+    EXPECT_EQ(os().wait_for_program_exit(running, sleeper, 100), ProcessWait::timed_out);
+    ::kill(running, SIGKILL);
+    EXPECT_EQ(os().wait_for_program_exit(running, sleeper, 60000), ProcessWait::ended);
+    reap(running);
+    EXPECT_EQ(os().wait_for_program_exit(running, sleeper, 60000), ProcessWait::not_running);
+    EXPECT_EQ(os().wait_for_program_exit(0, sleeper, 60000), ProcessWait::not_running);
+
+    const pid_t brief = start_sleep(sleeper, "0.2");
+    ASSERT_GT(brief, 0);
+    EXPECT_EQ(os().wait_for_program_exit(brief, sleeper, 60000), ProcessWait::ended);
+    reap(brief);
 }
 
 }  // namespace

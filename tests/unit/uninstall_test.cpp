@@ -301,6 +301,57 @@ TEST_F(Uninstall, FilesAlreadyGoneAreNoError) {
     EXPECT_FALSE(fs::exists(sb() / "Local"));  // never made: nothing to prune
 }
 
+// uninstall.exe held by another process for its first `busy_tries` removals,
+// with a clock that moves a second on each look.
+struct BusyUninstaller : platform::System {
+    fs::path uninstaller;
+    fs::path running;  // the running program; the real one when empty
+    int busy_tries = 0;
+    int tries = 0;
+    std::uint64_t now = 0;
+
+    platform::FileRemoval remove_file(const fs::path& path) override {
+        if (path != uninstaller) return System::remove_file(path);
+        if (++tries <= busy_tries) return platform::FileRemoval::in_use;
+        return System::remove_file(path);
+    }
+    std::uint64_t tick_count_ms() override { return now += 1000; }
+    fs::path executable_path() override {
+        return running.empty() ? System::executable_path() : running;
+    }
+};
+
+TEST_F(Uninstall, AnUninstallerInUseIsTriedAgainForAWhileUnlessItIsTheRunningProgram) {
+    const struct {
+        const char* what;
+        int busy_tries;
+        bool runs_it;
+        bool removed;
+        int tries;  // 0: not counted
+    } cases[] = {
+        {"free after three tries", 3, false, true, 4},
+        {"busy past the limit", 1000, false, false, 0},
+        {"the running program itself", 1000, true, false, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(run_install(recorder()).ok);
+        BusyUninstaller system;
+        system.uninstaller = install_folder() / "uninstall.exe";
+        if (c.runs_it) system.running = system.uninstaller;
+        system.busy_tries = c.busy_tries;
+        {
+            const platform::ScopedSystem scoped(system);
+            EXPECT_TRUE(run_uninstall(recorder()).ok);
+        }
+        EXPECT_EQ(fs::exists(system.uninstaller), !c.removed);
+        EXPECT_EQ(fs::exists(install_folder()), !c.removed);
+        if (c.tries > 0) EXPECT_EQ(system.tries, c.tries);
+        if (c.tries == 0) EXPECT_GT(system.tries, 1);
+        fs::remove_all(sb());
+    }
+}
+
 // Without a known folder every location would lie relative to the current
 // folder: nothing is touched there, nor in the folders that do resolve.
 TEST_F(Uninstall, UnresolvedKnownFolderTouchesNothing) {

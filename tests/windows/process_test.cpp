@@ -1,6 +1,7 @@
 // Processes under Wine: hidden runs with their exit codes and the kill after
-// the time limit, the process list, the single-instance mutex as a second
-// process sees it, starts without waiting, and the search path.
+// the time limit, a running program's file and the wait for its end, the
+// process list, the single-instance mutex as a second process sees it, starts
+// without waiting, and the search path.
 #include <algorithm>
 #include <string>
 
@@ -60,6 +61,37 @@ TEST(HiddenProcess, OneThatRunsTooLongIsKilledAndGone) {
     EXPECT_EQ(os().run_hidden(u16(sleeper.wstring()),
                               u16(L"\"" + sleeper.wstring() + L"\" sleep 100"), 3000),
               0);
+}
+
+// A running program's file cannot be deleted until the program has ended,
+// and waiting for a program holds on to the one it was told.
+TEST(RunningProgram, ItsFileIsInUseAndItCanBeWaitedFor) {
+    using platform::FileRemoval;
+    using platform::ProcessWait;
+    const fs::path folder = test::fresh_folder();
+    const fs::path sleeper = folder / L"VellumoWaited.exe";
+    const fs::path twin = folder / L"VellumoTwin.exe";  // the same bytes, another file
+    fs::copy_file(test::test_helper(), sleeper);
+    fs::copy_file(test::test_helper(), twin);
+    {
+        test::Process running = test::start(sleeper, L"sleep 60000");
+        ASSERT_TRUE(running);
+        EXPECT_EQ(os().remove_file(sleeper), FileRemoval::in_use);
+        EXPECT_EQ(os().wait_for_program_exit(running.id(), twin, 60000), ProcessWait::not_running);
+        EXPECT_EQ(os().wait_for_program_exit(running.id(), sleeper, 100), ProcessWait::timed_out);
+    }  // killed
+    test::Process brief = test::start(sleeper, L"sleep 200");
+    ASSERT_TRUE(brief);
+    EXPECT_EQ(os().wait_for_program_exit(brief.id(), sleeper, 60000), ProcessWait::ended);
+    EXPECT_EQ(brief.wait(), 0);
+    EXPECT_EQ(os().wait_for_program_exit(0, sleeper, 60000), ProcessWait::not_running);
+
+    EXPECT_EQ(os().remove_file(sleeper), FileRemoval::removed);
+    EXPECT_EQ(os().remove_file(sleeper), FileRemoval::absent);
+    EXPECT_EQ(os().remove_file(folder), FileRemoval::refused);
+    SetFileAttributesW(twin.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(os().remove_file(twin), FileRemoval::refused);
+    SetFileAttributesW(twin.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(ProcessList, FindsARunningCopyUnderItsNameInAnyLetterCase) {

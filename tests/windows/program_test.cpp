@@ -1,9 +1,10 @@
 // The setup program under Wine, each run in a sandbox of its own: the check,
 // the silent install and uninstall with their files and registry values, the
 // single instance, the uninstall hand-off, the window mode without a web view,
-// the manifest, DLLs planted beside the program, and links in the install's
-// way. The program carries a pack of random bytes, which the stand-in
-// cabinet.dll unpacks (every chunk is stored).
+// the manifest, the hand-off's copy while its original or another process
+// still holds uninstall.exe, DLLs planted beside the program, and links in
+// the install's way. The program carries a pack of random bytes, which the
+// stand-in cabinet.dll unpacks (every chunk is stored).
 #include <nlohmann/json.hpp>
 
 #include <regex>
@@ -334,6 +335,102 @@ TEST(Manifest, DependsOnTheCommonControlsOfVersion6) {
         R"(version="6.0.0.0")", R"(processorArchitecture="*")",
         R"(publicKeyToken="6595b64144ccf1df")", R"(language="*")"};
     EXPECT_EQ(attributes, expected);
+}
+
+// ---- The copy and its original -----------------------------------------------------
+
+// A program started suspended: its file is mapped, so in use, for as long as
+// it lives, and it runs nothing meanwhile.
+class HeldProgram {
+public:
+    explicit HeldProgram(const fs::path& program) {
+        std::wstring command_line = L"\"" + program.wstring() + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE,
+                            CREATE_SUSPENDED, nullptr, nullptr, &startup, &info_))
+            info_ = {};
+    }
+    ~HeldProgram() {
+        end();
+        if (info_.hThread) CloseHandle(info_.hThread);
+        if (info_.hProcess) CloseHandle(info_.hProcess);
+    }
+    HeldProgram(const HeldProgram&) = delete;
+    HeldProgram& operator=(const HeldProgram&) = delete;
+    explicit operator bool() const { return info_.hProcess != nullptr; }
+    DWORD id() const { return info_.dwProcessId; }
+    void end() {
+        if (!info_.hProcess || WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0) return;
+        TerminateProcess(info_.hProcess, 1);
+        WaitForSingleObject(info_.hProcess, 60000);
+    }
+
+private:
+    PROCESS_INFORMATION info_{};
+};
+
+class CopyAndOriginal : public Program {
+protected:
+    void SetUp() override {
+        Program::SetUp();
+        ASSERT_EQ(run(setup_program(), L"--silent"), 0);
+        fs::remove(sandbox / L"result.json");
+    }
+    fs::path uninstaller() const { return install_folder() / L"uninstall.exe"; }
+    // The copy as the hand-off makes it, named for `original_id`, started.
+    test::Process start_copy(DWORD original_id) {
+        copy = tmp / (L"VellumoUninstall-" + std::to_wstring(original_id) + L".exe");
+        fs::copy_file(uninstaller(), copy);
+        return start(copy, L"--uninstall --cleanup --silent", sandbox.wstring());
+    }
+    void expect_all_gone(test::Process& copy_run) {
+        EXPECT_EQ(copy_run.wait(), 0);
+        EXPECT_EQ(read_json(sandbox / L"result.json")["ok"], true);
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(install_folder(), ignored))
+            ADD_FAILURE() << "left behind: " << utf8(entry.path().filename());
+        EXPECT_FALSE(test::present(install_folder()));
+        EXPECT_TRUE(test::eventually([&] { return !test::present(copy); }));
+    }
+
+    fs::path copy;
+};
+
+// The original has started the copy and is on its way out: until it has
+// ended, its file cannot be deleted.
+TEST_F(CopyAndOriginal, TheCopyBeginsOnlyOnceItsOriginalHasEnded) {
+    HeldProgram original(uninstaller());
+    ASSERT_TRUE(original);
+    test::Process copy_run = start_copy(original.id());
+    ASSERT_TRUE(copy_run);
+    // Something that must not happen while the original lives.
+    EXPECT_FALSE(test::eventually(
+        [&] { return !test::present(install_folder() / L"VellumoCompanion.exe"); },
+        std::chrono::seconds(5)));
+    original.end();
+    expect_all_gone(copy_run);
+}
+
+// Another uninstall.exe on its way out, or a scanner reading the file.
+TEST_F(CopyAndOriginal, AnUninstallerInUseElsewhereIsRemovedOnceItIsFree) {
+    HeldProgram holder(uninstaller());
+    ASSERT_TRUE(holder);
+    DWORD gone_id = 0;  // the copy's original has ended long ago
+    {
+        test::Process helper = test::start(test::test_helper(), L"exit 0");
+        gone_id = helper.id();
+        ASSERT_EQ(helper.wait(), 0);
+    }
+    test::Process copy_run = start_copy(gone_id);
+    ASSERT_TRUE(copy_run);
+    // The uninstall has begun, and uninstall.exe comes moments later: it is
+    // held a while longer, as a scanner would.
+    ASSERT_TRUE(test::eventually(
+        [&] { return !test::present(install_folder() / L"VellumoCompanion.exe"); }));
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    holder.end();
+    expect_all_gone(copy_run);
 }
 
 // ---- Planted DLLs ------------------------------------------------------------------
