@@ -5,6 +5,9 @@
 
 #include <sys/stat.h>
 
+#include <functional>
+#include <optional>
+
 #include "app/startup.hpp"
 #include "cli/program.hpp"
 #include "engine/registry.hpp"
@@ -44,8 +47,7 @@ TEST(HandOffProgram, CopyFromTheInstallFolderUninstallsAndGoes) {
 
 // Started from a prompt in the install folder, the copy must not keep it as
 // its current folder: Windows cannot remove such a folder. Linux can, so the
-// copy's folder is looked at instead, in the copy and in its self-deletion,
-// which inherits it and sleeps for two seconds.
+// copy's folder is looked at instead.
 TEST(HandOffProgram, CopyRunsInItsOwnFolderNotTheCallers) {
     ProgramWorld world;
     ASSERT_EQ(world.run(setup_program(), {"--silent"}).exit_code, 0);
@@ -79,22 +81,25 @@ public:
     fs::path exe;
     std::optional<fs::path> temporary;
     bool start_succeeds = true;
+    std::function<void()> before_start;
     std::vector<std::string> calls;
     fs::path started_program;
     std::u16string started_line;
 
     fs::path executable_path() override { return exe; }
-    fs::path temporary_folder() override {
-        return temporary ? *temporary : System::temporary_folder();
+    platform::HeldFolder open_temporary_folder() override {
+        return temporary ? platform::HeldFolder(*temporary, -1) : System::open_temporary_folder();
     }
     void release_instance_mutex() override {
         calls.push_back("release");
         System::release_instance_mutex();
     }
-    bool start_process(const fs::path& program, std::u16string_view line) override {
+    bool start_process(const platform::HeldFolder& folder, const fs::path& name,
+                       std::u16string_view line, const fs::path&) override {
         calls.push_back("start");
-        started_program = program;
+        started_program = folder.path() / name;
         started_line = line;
+        if (before_start) before_start();
         return start_succeeds;
     }
 };
@@ -116,9 +121,10 @@ protected:
         silent_mode = false;
     }
 
-    fs::path expected_copy() const {
-        return world_.runtime() / ("VellumoUninstall-" + std::to_string(::getpid()) + ".exe");
+    fs::path copy_name() const {
+        return "VellumoUninstall-" + std::to_string(::getpid()) + ".exe";
     }
+    fs::path expected_copy() const { return world_.runtime() / copy_name(); }
 
     ProgramWorld world_;
     HandOffSystem system_;
@@ -211,6 +217,24 @@ TEST_F(HandOff, CopyThatCannotStartIsRemovedAndTheMutexStaysGiven) {
     EXPECT_FALSE(mutex_held_);
     EXPECT_EQ(system_.calls, (std::vector<std::string>{"release", "start"}));
     EXPECT_FALSE(fs::exists(expected_copy()));
+}
+
+// The copy goes from the folder it was written to, although another folder
+// has taken that folder's name meanwhile.
+TEST_F(HandOff, CopyThatCannotStartIsRemovedFromTheFolderItWasWrittenTo) {
+    world_.env().unset("XDG_RUNTIME_DIR");  // the private folder in the cache folder
+    const fs::path run = world_.root() / "cache" / "vellumo-setup" / "run";
+    const fs::path moved = world_.root() / "cache" / "moved";
+    system_.start_succeeds = false;
+    system_.before_start = [&] {
+        fs::rename(run.parent_path(), moved);
+        fs::create_directories(run);
+        test::write_text(run / copy_name(), "another's");
+    };
+    EXPECT_FALSE(hand_off_uninstall(mutex_held_));
+    EXPECT_EQ(system_.started_program, run / copy_name());
+    EXPECT_EQ(read_text(run / copy_name()), "another's");
+    EXPECT_EQ(test::uninstaller_copies(moved / "run"), std::vector<fs::path>{});
 }
 
 TEST(HandOffNames, CopyNameIsThePidInDecimal) {
