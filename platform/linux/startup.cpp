@@ -68,9 +68,11 @@ HeldFolder open_private_folder() {
             if (!held.empty()) return held;
         }
     }
+    // A link at the cache folder itself is the user's own layout (another
+    // disk, a tmpfs): followed, as long as it leads to a folder of the user's.
     const fs::path cache = base_directory("XDG_CACHE_HOME", ".cache");
     if (cache.empty() || !ensure_directory(cache)) return {};
-    HeldFolder folder = held_if(cache, ::open(cache.c_str(), folder_flags | O_NOFOLLOW), Owned::by_user);
+    HeldFolder folder = held_if(cache, ::open(cache.c_str(), folder_flags), Owned::by_user);
     for (const char* name : {"vellumo-setup", "run"}) {
         if (folder.empty()) return {};
         folder = own_folder_in(folder, name);
@@ -129,8 +131,9 @@ bool clear_lock_file_name(const HeldFolder& folder, const char* name) {
 bool lies_in(const HeldFolder& folder, const fs::path& file) {
     struct stat held {};
     struct stat parent {};
-    return ::fstat(folder.handle(), &held) == 0 && ::stat(file.parent_path().c_str(), &parent) == 0 &&
-           held.st_dev == parent.st_dev && held.st_ino == parent.st_ino;
+    return ::fstat(folder.handle(), &held) == 0 &&
+           ::stat(file.parent_path().c_str(), &parent) == 0 && held.st_dev == parent.st_dev &&
+           held.st_ino == parent.st_ino;
 }
 
 // The file `name` in the held folder, reached through its descriptor: the
@@ -174,8 +177,9 @@ InstanceMutex System::create_instance_mutex(std::u16string_view name) {
     const std::string file = lock_file_name(name);
     // Each round ends, or follows a change at the name that another process made.
     for (int round = 0; round < 8; ++round) {
-        const int fd = ::openat(folder.handle(), file.c_str(),
-                                O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+        const int fd =
+            ::openat(folder.handle(), file.c_str(),
+                     O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
         struct stat opened {};
         if (fd < 0 || ::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
             if (fd >= 0) ::close(fd);

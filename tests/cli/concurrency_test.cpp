@@ -61,7 +61,8 @@ void expect_one_job_at_a_time(ProgramWorld& world, int rounds) {
                          std::chrono::seconds(60));
         EXPECT_EQ(test::held_at(gate), std::vector<pid_t>{holder});
         EXPECT_FALSE(fs::exists(world.sandbox() / "result.json"));
-        if (test::held_at(gate).size() > 1) test::write_text(gate / "open", "");  // let them all end
+        if (test::held_at(gate).size() > 1)
+            test::write_text(gate / "open", "");  // let them all end
         for (const ProgramWorld::Started& other : started) {
             if (other.pid == holder) continue;
             const test::Run run = world.finish(other);
@@ -97,6 +98,17 @@ TEST(Concurrency, GuardHoldsWhenAnotherUserTookTheSharedName) {
     fs::permissions(taken, fs::perms(0700), fs::perm_options::replace);
     constexpr uid_t nobody = 65534;
     ASSERT_EQ(::chown(taken.c_str(), nobody, nobody), 0);
+    expect_one_job_at_a_time(world, 1);
+}
+
+// A cache folder that is a link (to another disk, to a tmpfs) is the user's
+// own layout: the guard lives where it leads.
+TEST(Concurrency, GuardHoldsWithALinkedCacheFolder) {
+    ProgramWorld world;
+    world.env().unset("XDG_RUNTIME_DIR");
+    const fs::path elsewhere = world.root() / "elsewhere";
+    fs::create_directory(elsewhere);
+    fs::create_directory_symlink(elsewhere, world.root() / "cache");
     expect_one_job_at_a_time(world, 1);
 }
 

@@ -122,7 +122,11 @@ TEST_F(PrivateFolder, FallbackThatIsNotPrivateIsNotUsed) {
          }},
         {"its parent has another owner",
          [&] { make_folder(fallback().parent_path(), 0700, other_user); }},
-        {"the cache folder is a link", [&] { fs::create_directory_symlink(target, cache()); }},
+        {"the cache folder is a link to another user's folder",
+         [&] {
+             make_folder(target, 0777, other_user);
+             fs::create_directory_symlink(target, cache());
+         }},
         {"the cache folder has another owner", [&] { make_folder(cache(), 0755, other_user); }},
     };
     for (const auto& [name, plant] : cases) {
@@ -135,6 +139,36 @@ TEST_F(PrivateFolder, FallbackThatIsNotPrivateIsNotUsed) {
         EXPECT_EQ(os().create_instance_mutex(product_info.mutex_name), InstanceMutex::unavailable);
         EXPECT_TRUE(fs::is_empty(target));
         EXPECT_FALSE(fs::exists(shared_name()));
+    }
+}
+
+// A cache folder that is a link (to another disk, to a tmpfs) is the user's
+// own layout: followed, to a folder of the user's.
+TEST_F(PrivateFolder, ALinkedCacheFolderIsFollowed) {
+    world_.env().unset("XDG_RUNTIME_DIR");
+    const fs::path elsewhere = world_.root() / "elsewhere";
+    const fs::path home_cache = world_.env().home() / ".cache";
+    const std::pair<std::optional<fs::path>, fs::path> cases[] = {
+        {cache(), cache()},
+        {std::nullopt, home_cache},
+    };
+    for (const auto& [value, link] : cases) {
+        SCOPED_TRACE(link.string());
+        if (value)
+            world_.env().set("XDG_CACHE_HOME", *value);
+        else
+            world_.env().unset("XDG_CACHE_HOME");
+        fs::remove_all(elsewhere);
+        make_folder(elsewhere, 0755);
+        fs::create_directory_symlink(elsewhere, link);
+
+        EXPECT_EQ(os().temporary_folder(), link / "vellumo-setup" / "run");
+        EXPECT_EQ(mode_of(elsewhere / "vellumo-setup" / "run"), 0700u);
+        EXPECT_EQ(os().create_instance_mutex(product_info.mutex_name), InstanceMutex::created);
+        os().release_instance_mutex();
+        EXPECT_TRUE(
+            fs::is_regular_file(elsewhere / "vellumo-setup" / "run" / "VellumoSetupResolve.lock"));
+        fs::remove(link);
     }
 }
 
@@ -167,8 +201,9 @@ TEST_F(PrivateFolder, StepsInTheHeldFolderGoThroughItsHandle) {
         const std::u16string line = u"\"" + path_wide(fallback() / name) + u"\" -c \"pwd -P > '" +
                                     path_wide(out) + u"'\"";
         ASSERT_TRUE(os().start_process(folder, name, line, working_folder));
-        EXPECT_TRUE(test::eventually([&] { return test::read_text(out).value_or("").ends_with("\n"); },
-                                     std::chrono::seconds(60)));
+        EXPECT_TRUE(test::eventually(
+            [&] { return test::read_text(out).value_or("").ends_with("\n"); },
+            std::chrono::seconds(60)));
         EXPECT_EQ(test::read_text(out), fs::canonical(expected).string() + "\n");
     }
     EXPECT_FALSE(fs::exists(planted_ran));

@@ -84,8 +84,9 @@ protected:
 // The lock file goes into the folder that was checked, never into theirs: a
 // lock there would be theirs to take away, and with it the guard.
 TEST_F(SwappedPrivateFolder, LockFileStaysInTheFolderThatWasChecked) {
-    const test::Run run = run_swapped(test::setup_program(), {"--silent"}, "VellumoSetupResolve.lock",
-                                      [](const fs::path&, pid_t) { return true; });
+    const test::Run run =
+        run_swapped(test::setup_program(), {"--silent"}, "VellumoSetupResolve.lock",
+                    [](const fs::path&, pid_t) { return true; });
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_TRUE(job_succeeded());
     EXPECT_EQ(test::tree_of(ours()), (test::Tree{{"run", "<dir>"}}));
@@ -114,7 +115,8 @@ TEST_F(SwappedPrivateFolder, CopyStartsFromTheFolderItWasWrittenTo) {
     EXPECT_TRUE(test::eventually([&] { return job_succeeded(); }, std::chrono::seconds(60)));
     EXPECT_FALSE(fs::exists(theirs_ran));
     EXPECT_FALSE(fs::exists(world_.install_folder()));
-    EXPECT_EQ(test::tree_of(ours()), (test::Tree{{"run", "<dir>"}, {"run/" + copy_name(run.pid), theirs}}));
+    EXPECT_EQ(test::tree_of(ours()),
+              (test::Tree{{"run", "<dir>"}, {"run/" + copy_name(run.pid), theirs}}));
     EXPECT_TRUE(test::eventually(
         [&] { return test::uninstaller_copies(moved() / "run") == std::vector<fs::path>{}; }));
 }
