@@ -1,5 +1,6 @@
 #include "app/startup.hpp"
 
+#include <optional>
 #include <system_error>
 
 #include "app/jobs.hpp"
@@ -89,13 +90,39 @@ bool make_uninstaller_copy(const platform::HeldFolder& folder, const fs::path& n
     return made == platform::NewFile::written;
 }
 
+// Whether `folder` is `install` or lies inside it, by identity: either may be
+// reached through a link, or spelt another way.
+bool lies_in(const fs::path& folder, const fs::path& install) {
+    std::error_code ignored;
+    for (fs::path at = folder; !at.empty(); at = at.parent_path()) {
+        if (fs::equivalent(at, install, ignored)) return true;
+        if (at == at.parent_path()) break;
+    }
+    return false;
+}
+
+// The copy's current folder: ours, so that a relative sandbox names the same
+// folders in the copy, unless ours is the install folder or lies inside it,
+// which the copy must not hold; then its own (empty). Nothing when the copy,
+// away from ours, would find the install elsewhere.
+std::optional<fs::path> copy_working_folder(const fs::path& install) {
+    std::error_code error;
+    const fs::path current = fs::current_path(error);
+    if (!error && !lies_in(current, install)) return current;
+    if (!install.is_absolute()) return std::nullopt;
+    return fs::path();
+}
+
 }  // namespace
 
 bool hand_off_uninstall(bool& mutex_held) {
     platform::System& system = platform::os();
     const fs::path exe = current_exe_path();
+    const fs::path install = install_dir();
     std::error_code error;
-    if (!fs::equivalent(exe.parent_path(), install_dir(), error)) return false;
+    if (!fs::equivalent(exe.parent_path(), install, error)) return false;
+    const std::optional<fs::path> working_folder = copy_working_folder(install);
+    if (!working_folder) return false;
 
     // Only the user's private folder, held from the copy to its start: a copy
     // in a folder that another user can reach could be swapped for another
@@ -112,9 +139,8 @@ bool hand_off_uninstall(bool& mutex_held) {
         system.release_instance_mutex();  // the copy takes it itself
         mutex_held = false;
     }
-    // In its own folder: ours may be the install folder, which it is to remove.
-    if (system.start_process(folder, name, hand_off_command_line(copy, silent_mode), fs::path()))
-        return true;
+    const std::u16string line = hand_off_command_line(copy, silent_mode);
+    if (system.start_process(folder, name, line, *working_folder)) return true;
     system.remove_file_in(folder, name);  // nobody will run it
     return false;
 }
