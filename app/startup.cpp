@@ -113,17 +113,39 @@ std::u16string hand_off_command_line(const fs::path& copy, bool silent) {
 
 namespace {
 
-// Copies `source` to `copy` exclusively, never through a link planted at its
-// name. A regular file there is the stale copy of an earlier run with the
-// same process id: it goes, once.
-bool make_uninstaller_copy(const fs::path& source, const fs::path& copy) {
+// Copies `source` to `name` in `folder` exclusively, never through a link
+// planted at its name. A regular file there is the stale copy of an earlier
+// run with the same process id: it goes, once.
+bool make_uninstaller_copy(const platform::HeldFolder& folder, const fs::path& name,
+                           const fs::path& source) {
     platform::System& system = platform::os();
-    platform::NewFile made = system.copy_to_new_file(source, copy);
-    std::error_code ignored;
-    if (made == platform::NewFile::not_created && !system.is_link(copy) &&
-        fs::is_regular_file(fs::status(copy, ignored)) && fs::remove(copy, ignored))
-        made = system.copy_to_new_file(source, copy);
+    platform::NewFile made = system.copy_to_new_file_in(folder, name, source);
+    if (made == platform::NewFile::not_created && system.remove_file_in(folder, name))
+        made = system.copy_to_new_file_in(folder, name, source);
     return made == platform::NewFile::written;
+}
+
+// Whether `folder` is `install` or lies inside it, by identity: either may be
+// reached through a link, or spelt another way.
+bool lies_in(const fs::path& folder, const fs::path& install) {
+    std::error_code ignored;
+    for (fs::path at = folder; !at.empty(); at = at.parent_path()) {
+        if (fs::equivalent(at, install, ignored)) return true;
+        if (at == at.parent_path()) break;
+    }
+    return false;
+}
+
+// The copy's current folder: ours, so that a relative sandbox names the same
+// folders in the copy, unless ours is the install folder or lies inside it,
+// which the copy must not hold; then its own (empty). Nothing when the copy,
+// away from ours, would find the install elsewhere.
+std::optional<fs::path> copy_working_folder(const fs::path& install) {
+    std::error_code error;
+    const fs::path current = fs::current_path(error);
+    if (!error && !lies_in(current, install)) return current;
+    if (!install.is_absolute()) return std::nullopt;
+    return fs::path();
 }
 
 }  // namespace
@@ -131,25 +153,30 @@ bool make_uninstaller_copy(const fs::path& source, const fs::path& copy) {
 bool hand_off_uninstall(bool& mutex_held) {
     platform::System& system = platform::os();
     const fs::path exe = current_exe_path();
+    const fs::path install = install_dir();
     std::error_code error;
-    if (!fs::equivalent(exe.parent_path(), install_dir(), error)) return false;
+    if (!fs::equivalent(exe.parent_path(), install, error)) return false;
+    const std::optional<fs::path> working_folder = copy_working_folder(install);
+    if (!working_folder) return false;
 
-    // Only the user's private folder: a copy in a shared folder could be
-    // swapped for another program before it starts.
-    const fs::path folder = system.temporary_folder();
+    // Only the user's private folder, held from the copy to its start: a copy
+    // in a folder that another user can reach could be swapped for another
+    // program before it starts.
+    const platform::HeldFolder folder = system.open_temporary_folder();
     if (folder.empty()) return false;
-    const fs::path copy = folder / path_from_wide(uninstaller_copy_name(system.current_process_id()));
+    const fs::path name = path_from_wide(uninstaller_copy_name(system.current_process_id()));
+    const fs::path copy = folder.path() / name;
     // The first argument of a command line ends at the next quote.
     if (path_wide(copy).find(u'"') != std::u16string::npos) return false;
-    if (!make_uninstaller_copy(exe, copy)) return false;
+    if (!make_uninstaller_copy(folder, name, exe)) return false;
 
     if (mutex_held) {
         system.release_instance_mutex();  // the copy takes it itself
         mutex_held = false;
     }
-    if (system.start_process(copy, hand_off_command_line(copy, silent_mode))) return true;
-    std::error_code ignored;
-    fs::remove(copy, ignored);  // nobody will run it
+    const std::u16string line = hand_off_command_line(copy, silent_mode);
+    if (system.start_process(folder, name, line, *working_folder)) return true;
+    system.remove_file_in(folder, name);  // nobody will run it
     return false;
 }
 

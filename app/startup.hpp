@@ -49,7 +49,8 @@ std::optional<std::uint32_t> original_process_id(const std::filesystem::path& co
 std::u16string hand_off_command_line(const std::filesystem::path& copy, bool silent);
 
 // When the running executable lies in the install folder, starts a temporary
-// copy of it to uninstall, so that the uninstall can remove the original.
+// copy of it to uninstall, so that the uninstall can remove the original. The
+// copy runs in our current folder, unless that lies in the install folder.
 // Gives up the mutex (mutex_held becomes false) just before starting the
 // copy. True when the copy was started.
 bool hand_off_uninstall(bool& mutex_held);

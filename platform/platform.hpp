@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vellumo::platform {
@@ -39,6 +40,36 @@ enum class FileRemoval { removed, absent, in_use, refused };
 // What waiting for another process came to: it ended, it still runs at the
 // limit, or no process of that id runs that program.
 enum class ProcessWait { ended, timed_out, not_running };
+
+// A folder held open for a sequence of steps on its files. On Linux its
+// descriptor: the folder was opened once and checked on that handle, and every
+// later step goes through it, never again by the folder's name, which another
+// user may have changed meanwhile. Windows holds nothing and uses the path:
+// the user's temporary folder is private by its access rules. `path` names
+// the folder for command lines; empty when there is none.
+class HeldFolder {
+public:
+    HeldFolder() = default;
+    // Takes `handle` (-1 for none), which the destructor closes.
+    HeldFolder(std::filesystem::path path, int handle) noexcept
+        : path_(std::move(path)), handle_(handle) {}
+    HeldFolder(HeldFolder&& other) noexcept
+        : path_(std::move(other.path_)), handle_(std::exchange(other.handle_, -1)) {}
+    HeldFolder& operator=(HeldFolder&& other) noexcept {
+        std::swap(path_, other.path_);
+        std::swap(handle_, other.handle_);
+        return *this;
+    }
+    ~HeldFolder();
+
+    const std::filesystem::path& path() const { return path_; }
+    int handle() const { return handle_; }
+    bool empty() const { return path_.empty(); }
+
+private:
+    std::filesystem::path path_;
+    int handle_ = -1;
+};
 
 // A rectangle in screen coordinates.
 struct Rect {
@@ -241,15 +272,29 @@ public:
     // The folder for the temporary uninstaller copy, private to the user;
     // empty when there is none that is safe to use.
     virtual std::filesystem::path temporary_folder();
-    // Starts `program` with `command_line` (its first argument the program's
-    // quoted path) and does not wait for it (CreateProcessW without
-    // inherited handles). Its current folder is the program's own, never
-    // ours: a process holds on to its current folder, and ours may be one
-    // that the program is to remove. False when it could not be started.
-    virtual bool start_process(const std::filesystem::path& program,
-                               std::u16string_view command_line);
+    // The same folder, held open for the steps below (on Linux opened once,
+    // without following a link at the folders the program makes there, and
+    // checked on its handle); empty when there is none that is safe to use.
+    virtual HeldFolder open_temporary_folder();
+    // Creates the file `name` (no folder) in `folder` as copy_to_new_file
+    // does: exclusively, never through a link, with the bytes and the
+    // permission bits of `source`, flushed to the disk.
+    virtual NewFile copy_to_new_file_in(const HeldFolder& folder, const std::filesystem::path& name,
+                                        const std::filesystem::path& source);
+    // Removes the regular file `name` from `folder`; anything else at the
+    // name (a link, a folder) stays. True when a file was removed.
+    virtual bool remove_file_in(const HeldFolder& folder, const std::filesystem::path& name);
+    // Starts the program `name` in `folder` with `command_line` (its first
+    // argument the program's quoted path) and does not wait for it
+    // (CreateProcessW without inherited handles). `working_folder` is its
+    // current folder; empty gives it `folder`. False when it could not be
+    // started.
+    virtual bool start_process(const HeldFolder& folder, const std::filesystem::path& name,
+                               std::u16string_view command_line,
+                               const std::filesystem::path& working_folder);
     // Starts a hidden command that waits about two seconds and then deletes
-    // `file`, so that it can be the running executable. False when the
+    // `file`, so that it can be the running executable; on Linux through a
+    // handle of the temporary folder when `file` lies there. False when the
     // command could not be started.
     virtual bool start_delayed_delete(const std::filesystem::path& file);
     // Shows an error message with `caption` and no owner window, and returns

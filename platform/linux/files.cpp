@@ -3,9 +3,10 @@
 // RENAME_NOREPLACE. Write-through is an fsync of the moved entry before the
 // move and of its folder after it. A new file is made with O_CREAT | O_EXCL |
 // O_NOFOLLOW, so nothing planted at its name, a link least of all, is ever
-// written through, and is fsynced before it is closed. A tree is removed
-// relative to the handles of its folders, each opened with O_NOFOLLOW, so a
-// link is unlinked and never entered.
+// written through, and is fsynced before it is closed; in a held folder it is
+// made relative to the folder's descriptor. A tree is removed relative to the
+// handles of its folders, each opened with O_NOFOLLOW, so a link is unlinked
+// and never entered.
 #include "platform/platform.hpp"
 
 #include <dirent.h>
@@ -85,18 +86,50 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-int create_new(const fs::path& path, mode_t mode = 0644) {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+// The new file `name` in the folder open as `folder`; with AT_FDCWD, `name`
+// is a path.
+int create_new(int folder, const char* name, mode_t mode = 0644) {
+    return ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
 }
 
 // Flushes and closes a file being written and keeps it only when everything
 // went in and reached the disk.
-NewFile finish_new(int fd, bool written, const fs::path& path) {
+NewFile finish_new(int fd, bool written, int folder, const char* name) {
     const bool synced = written && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (synced && closed) return NewFile::written;
-    ::unlink(path.c_str());
+    ::unlinkat(folder, name, 0);
     return NewFile::not_written;
+}
+
+// Copies `source` to the new file `name` in `folder` (as create_new).
+NewFile copy_new(const fs::path& source, int folder, const char* name) {
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return NewFile::not_written;
+    // A copy of a program must stay one: the permission bits go with it.
+    struct stat info {};
+    const mode_t mode = ::fstat(in, &info) == 0 ? info.st_mode & 0777 : 0644;
+    const int fd = create_new(folder, name, mode);
+    if (fd < 0) {
+        ::close(in);
+        return NewFile::not_created;
+    }
+    std::uint8_t buffer[1 << 16];
+    bool written = true;
+    for (;;) {
+        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            written = got == 0;
+            break;
+        }
+        if (!write_all(fd, buffer, static_cast<std::size_t>(got))) {
+            written = false;
+            break;
+        }
+    }
+    ::close(in);
+    return finish_new(fd, written, folder, name);
 }
 
 // Whether looking up a path failed with `error` because nothing is there.
@@ -183,38 +216,19 @@ bool System::is_link(const fs::path& path) {
 }
 
 NewFile System::write_new_file(const fs::path& path, std::span<const std::uint8_t> bytes) {
-    const int fd = create_new(path);
+    const int fd = create_new(AT_FDCWD, path.c_str());
     if (fd < 0) return NewFile::not_created;
-    return finish_new(fd, write_all(fd, bytes.data(), bytes.size()), path);
+    return finish_new(fd, write_all(fd, bytes.data(), bytes.size()), AT_FDCWD, path.c_str());
 }
 
 NewFile System::copy_to_new_file(const fs::path& source, const fs::path& path) {
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return NewFile::not_written;
-    // A copy of a program must stay one: the permission bits go with it.
-    struct stat info {};
-    const mode_t mode = ::fstat(in, &info) == 0 ? info.st_mode & 0777 : 0644;
-    const int fd = create_new(path, mode);
-    if (fd < 0) {
-        ::close(in);
-        return NewFile::not_created;
-    }
-    std::uint8_t buffer[1 << 16];
-    bool written = true;
-    for (;;) {
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            written = got == 0;
-            break;
-        }
-        if (!write_all(fd, buffer, static_cast<std::size_t>(got))) {
-            written = false;
-            break;
-        }
-    }
-    ::close(in);
-    return finish_new(fd, written, path);
+    return copy_new(source, AT_FDCWD, path.c_str());
+}
+
+NewFile System::copy_to_new_file_in(const HeldFolder& folder, const fs::path& name,
+                                    const fs::path& source) {
+    if (folder.handle() < 0) return NewFile::not_created;
+    return copy_new(source, folder.handle(), name.c_str());
 }
 
 std::uint64_t System::tick_count_ms() {

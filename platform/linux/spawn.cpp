@@ -21,7 +21,8 @@ std::vector<std::string> arguments_of(const std::filesystem::path& program,
 }
 
 pid_t spawn_quiet(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                  ChildGroup group, const std::filesystem::path& folder) {
+                  ChildGroup group, const std::filesystem::path& folder, int held) {
+    if (held >= 0 && held <= STDERR_FILENO) return -1;  // the streams take those numbers
     std::vector<char*> argv;
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
@@ -37,10 +38,16 @@ pid_t spawn_quiet(const std::filesystem::path& program, const std::vector<std::s
                                                     O_RDONLY, 0) == 0 &&
                  ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null",
                                                     O_WRONLY, 0) == 0 &&
-                 ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO) == 0 &&
-                 ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0;
+                 ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO) == 0;
     if (!folder.empty())
         ready = ready && ::posix_spawn_file_actions_addchdir_np(&actions, folder.c_str()) == 0;
+    else if (held >= 0)
+        ready = ready && ::posix_spawn_file_actions_addfchdir_np(&actions, held) == 0;
+    // Every other descriptor goes; a close of one that is not open is no error.
+    for (int fd = STDERR_FILENO + 1; held >= 0 && fd < held; ++fd)
+        ready = ready && ::posix_spawn_file_actions_addclose(&actions, fd) == 0;
+    ready = ready && ::posix_spawn_file_actions_addclosefrom_np(
+                         &actions, held >= 0 ? held + 1 : STDERR_FILENO + 1) == 0;
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);

@@ -24,8 +24,11 @@ std::vector<std::string> arguments_of(const std::filesystem::path& program,
                                       std::u16string_view command_line);
 
 // The child's id, or -1 when it could not be started. `folder` is its
-// current folder; empty keeps ours.
+// current folder; empty keeps ours, or gives it `held` when there is one.
+// `held`, a close-on-exec descriptor of a folder, stays open up to the exec
+// (which closes it), so that `program` may name a file in that folder as
+// /proc/self/fd/N/NAME.
 pid_t spawn_quiet(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                  ChildGroup group, const std::filesystem::path& folder = {});
+                  ChildGroup group, const std::filesystem::path& folder = {}, int held = -1);
 
 }  // namespace vellumo::platform

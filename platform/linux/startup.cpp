@@ -4,9 +4,12 @@
 //
 // The private folder holds the lock files and the temporary uninstaller. It
 // is $XDG_RUNTIME_DIR when that is absolute, owned by the user and mode 0700;
-// otherwise vellumo-setup/run in the user's own cache folder, created 0700 and
-// checked before each use. Never a name in a shared folder such as /tmp:
-// another user could take it first and so switch the guard off.
+// otherwise vellumo-setup/run in the user's own cache folder, created 0700.
+// Never a name in a shared folder such as /tmp: another user could take it
+// first and so switch the guard off. The cache folder may be carelessly open
+// to others, who could exchange the folders below it for their own between a
+// check and a use: each folder is opened once, without following a link,
+// checked on that handle, and every later step goes through the handle.
 #include "platform/linux/base_directories.hpp"
 #include "platform/linux/spawn.hpp"
 #include "platform/platform.hpp"
@@ -22,42 +25,57 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <string>
 
 namespace vellumo::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A folder that only this user can reach: a real directory (not a link),
-// owned by the user, with no permission for anyone else.
-bool is_private_folder(const fs::path& folder) {
+constexpr int folder_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+// What a folder must be: the user's own; and, for the folders that the
+// program makes, one that nobody else can reach.
+enum class Owned { by_user, privately };
+
+// The folder open as `fd` (or not, -1), held when it is what `owned` asks on
+// that handle, else closed.
+HeldFolder held_if(fs::path folder, int fd, Owned owned) {
     struct stat info {};
-    if (::lstat(folder.c_str(), &info) != 0) return false;
-    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 07777) == 0700;
+    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+        (owned == Owned::by_user || (info.st_mode & 07777) == 0700))
+        return HeldFolder(std::move(folder), fd);
+    if (fd >= 0) ::close(fd);
+    return {};
 }
 
-// The user's cache folder, when it is a real directory of the user's own.
-fs::path own_cache_folder() {
-    const fs::path cache = base_directory("XDG_CACHE_HOME", ".cache");
-    if (cache.empty() || !ensure_directory(cache)) return {};
-    struct stat info {};
-    if (::lstat(cache.c_str(), &info) != 0) return {};
-    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() ? cache : fs::path();
+// The folder `name` in `parent` (made when missing), opened without following
+// a link and private to the user; empty otherwise.
+HeldFolder own_folder_in(const HeldFolder& parent, const char* name) {
+    if (::mkdirat(parent.handle(), name, 0700) != 0 && errno != EEXIST) return {};
+    return held_if(parent.path() / name, ::openat(parent.handle(), name, folder_flags | O_NOFOLLOW),
+                   Owned::privately);
 }
 
 // Empty when there is no folder that only this user can reach: the program
 // then runs without the single-instance guard and without the hand-off.
-fs::path private_folder() {
+HeldFolder open_private_folder() {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
         const fs::path folder = runtime;
-        if (folder.is_absolute() && is_private_folder(folder)) return folder;
+        if (folder.is_absolute()) {
+            HeldFolder held =
+                held_if(folder, ::open(runtime, folder_flags | O_NOFOLLOW), Owned::privately);
+            if (!held.empty()) return held;
+        }
     }
-    fs::path folder = own_cache_folder();
-    if (folder.empty()) return {};
+    // A link at the cache folder itself is the user's own layout (another
+    // disk, a tmpfs): followed, as long as it leads to a folder of the user's.
+    const fs::path cache = base_directory("XDG_CACHE_HOME", ".cache");
+    if (cache.empty() || !ensure_directory(cache)) return {};
+    HeldFolder folder = held_if(cache, ::open(cache.c_str(), folder_flags), Owned::by_user);
     for (const char* name : {"vellumo-setup", "run"}) {
-        folder /= name;
-        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
-        if (!is_private_folder(folder)) return {};
+        if (folder.empty()) return {};
+        folder = own_folder_in(folder, name);
     }
     return folder;
 }
@@ -94,23 +112,34 @@ int instance_lock_fd = -1;
 // meanwhile and the name looked at again under that lock: a regular file put
 // there by another instance since is its lock file and stays. False when the
 // thing cannot be removed.
-bool clear_lock_file_name(const fs::path& folder, const fs::path& file) {
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (dir < 0) return false;
+bool clear_lock_file_name(const HeldFolder& folder, const char* name) {
+    if (::flock(folder.handle(), LOCK_EX) != 0) return false;
     bool cleared = false;
-    if (::flock(dir, LOCK_EX) == 0) {
-        struct stat info {};
-        if (::lstat(file.c_str(), &info) != 0)
-            cleared = errno == ENOENT;
-        else if (S_ISREG(info.st_mode))
-            cleared = true;
-        else if (S_ISDIR(info.st_mode))
-            cleared = ::rmdir(file.c_str()) == 0;
-        else
-            cleared = ::unlink(file.c_str()) == 0;
-    }
-    ::close(dir);  // and with it the folder's lock
+    struct stat info {};
+    if (::fstatat(folder.handle(), name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        cleared = errno == ENOENT;
+    else if (S_ISREG(info.st_mode))
+        cleared = true;
+    else
+        cleared = ::unlinkat(folder.handle(), name, S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0) == 0;
+    ::flock(folder.handle(), LOCK_UN);
     return cleared;
+}
+
+// Whether `file` lies in `folder`: its parent is that very folder, whatever
+// names lead to either.
+bool lies_in(const HeldFolder& folder, const fs::path& file) {
+    struct stat held {};
+    struct stat parent {};
+    return ::fstat(folder.handle(), &held) == 0 &&
+           ::stat(file.parent_path().c_str(), &parent) == 0 && held.st_dev == parent.st_dev &&
+           held.st_ino == parent.st_ino;
+}
+
+// The file `name` in the held folder, reached through its descriptor: the
+// kernel resolves /proc/self/fd/N to the folder itself, not to its name.
+fs::path through_handle(const HeldFolder& folder, const fs::path& name) {
+    return fs::path("/proc/self/fd") / std::to_string(folder.handle()) / name;
 }
 
 }  // namespace
@@ -143,17 +172,18 @@ fs::path System::environment_path(std::u16string_view name) {
 
 InstanceMutex System::create_instance_mutex(std::u16string_view name) {
     if (instance_lock_fd >= 0) return InstanceMutex::created;
-    const fs::path folder = private_folder();
+    const HeldFolder folder = open_private_folder();
     if (folder.empty()) return InstanceMutex::unavailable;
-    const fs::path file = folder / lock_file_name(name);
+    const std::string file = lock_file_name(name);
     // Each round ends, or follows a change at the name that another process made.
     for (int round = 0; round < 8; ++round) {
-        const int fd = ::open(file.c_str(),
-                              O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+        const int fd =
+            ::openat(folder.handle(), file.c_str(),
+                     O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
         struct stat opened {};
         if (fd < 0 || ::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
             if (fd >= 0) ::close(fd);
-            if (!clear_lock_file_name(folder, file)) return InstanceMutex::unavailable;
+            if (!clear_lock_file_name(folder, file.c_str())) return InstanceMutex::unavailable;
             continue;
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -164,8 +194,8 @@ InstanceMutex System::create_instance_mutex(std::u16string_view name) {
         // Locked, but only the file still at the name is the guard: another
         // lock on a file removed meanwhile would let two instances run.
         struct stat named {};
-        if (::lstat(file.c_str(), &named) == 0 && named.st_dev == opened.st_dev &&
-            named.st_ino == opened.st_ino) {
+        if (::fstatat(folder.handle(), file.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
             instance_lock_fd = fd;
             return InstanceMutex::created;
         }
@@ -182,17 +212,41 @@ void System::release_instance_mutex() {
 
 std::uint32_t System::current_process_id() { return static_cast<std::uint32_t>(::getpid()); }
 
-fs::path System::temporary_folder() { return private_folder(); }
+HeldFolder::~HeldFolder() {
+    if (handle_ >= 0) ::close(handle_);
+}
 
-bool System::start_process(const fs::path& program, std::u16string_view command_line) {
+fs::path System::temporary_folder() { return open_private_folder().path(); }
+
+HeldFolder System::open_temporary_folder() { return open_private_folder(); }
+
+bool System::remove_file_in(const HeldFolder& folder, const fs::path& name) {
+    // The folder is private: nobody else can put anything at the name between
+    // the look and the removal.
+    struct stat info {};
+    return folder.handle() >= 0 &&
+           ::fstatat(folder.handle(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(info.st_mode) && ::unlinkat(folder.handle(), name.c_str(), 0) == 0;
+}
+
+bool System::start_process(const HeldFolder& folder, const fs::path& name,
+                           std::u16string_view command_line, const fs::path& working_folder) {
+    if (folder.handle() < 0) return false;
+    const fs::path program = through_handle(folder, name);
     return spawn_quiet(program, arguments_of(program, command_line), ChildGroup::own_session,
-                       program.parent_path()) > 0;
+                       working_folder, folder.handle()) > 0;
 }
 
 bool System::start_delayed_delete(const fs::path& file) {
     // The path is the script's argument, never part of its text: a Linux
-    // file name may hold quotes, '$' or backticks.
-    return spawn_quiet("/bin/sh", {"sh", "-c", "sleep 2; exec rm -f -- \"$1\"", "sh", file.string()},
+    // file name may hold quotes, '$' or backticks. In the private folder the
+    // shell holds that folder as its current one and removes the name there.
+    const char* script = "sleep 2; exec rm -f -- \"$1\"";
+    const HeldFolder folder = open_private_folder();
+    if (!folder.empty() && lies_in(folder, file))
+        return spawn_quiet("/bin/sh", {"sh", "-c", script, "sh", file.filename().string()},
+                           ChildGroup::own_session, {}, folder.handle()) > 0;
+    return spawn_quiet("/bin/sh", {"sh", "-c", script, "sh", file.string()},
                        ChildGroup::own_session) > 0;
 }
 

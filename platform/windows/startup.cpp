@@ -82,11 +82,30 @@ fs::path System::temporary_folder() {
     return folder;
 }
 
-bool System::start_process(const fs::path& program, std::u16string_view command_line) {
-    const fs::path folder = program.parent_path();
+HeldFolder::~HeldFolder() = default;  // nothing held: the path is used
+
+HeldFolder System::open_temporary_folder() { return HeldFolder(temporary_folder(), -1); }
+
+NewFile System::copy_to_new_file_in(const HeldFolder& folder, const fs::path& name,
+                                    const fs::path& source) {
+    return copy_to_new_file(source, folder.path() / name);
+}
+
+bool System::remove_file_in(const HeldFolder& folder, const fs::path& name) {
+    const fs::path file = folder.path() / name;
+    const DWORD attributes = GetFileAttributesW(file.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+           DeleteFileW(file.c_str()) != 0;
+}
+
+bool System::start_process(const HeldFolder& folder, const fs::path& name,
+                           std::u16string_view command_line, const fs::path& working_folder) {
+    const fs::path program = folder.path() / name;
+    const fs::path& current = working_folder.empty() ? folder.path() : working_folder;
     PROCESS_INFORMATION child;
     if (!start_child(program.c_str(), command_line, 0, ChildWindow::as_usual,
-                     folder.empty() ? nullptr : folder.c_str(), child))
+                     current.empty() ? nullptr : current.c_str(), child))
         return false;
     close_child(child);
     return true;

@@ -24,16 +24,6 @@ using test::ProgramWorld;
 constexpr int instances = 8;
 constexpr int rounds = 4;
 
-// The programs held at the gate, by process id.
-std::vector<pid_t> held_at(const fs::path& gate) {
-    std::vector<pid_t> held;
-    for (const auto& entry : fs::directory_iterator(gate)) {
-        const std::string name = entry.path().filename().string();
-        if (name.starts_with("held-")) held.push_back(std::stoi(name.substr(5)));
-    }
-    return held;
-}
-
 // Whether the child `pid` has ended; it is left to be reaped.
 bool has_ended(pid_t pid) {
     siginfo_t info{};
@@ -56,8 +46,8 @@ void expect_one_job_at_a_time(ProgramWorld& world, int rounds) {
             for (int i = 0; i < instances; ++i)
                 started.push_back(world.start(test::big_setup_program(), {"--silent"}));
         }
-        ASSERT_TRUE(test::eventually([&] { return !held_at(gate).empty(); }));
-        const pid_t holder = held_at(gate).front();
+        ASSERT_TRUE(test::eventually([&] { return !test::held_at(gate).empty(); }));
+        const pid_t holder = test::held_at(gate).front();
 
         // The others end while the job is held; one that ran a job as well
         // is held beside it, one that waited for the job is killed after a
@@ -67,11 +57,12 @@ void expect_one_job_at_a_time(ProgramWorld& world, int rounds) {
                 return s.pid == holder || has_ended(s.pid);
             });
         };
-        test::eventually([&] { return held_at(gate).size() > 1 || others_ended(); },
+        test::eventually([&] { return test::held_at(gate).size() > 1 || others_ended(); },
                          std::chrono::seconds(60));
-        EXPECT_EQ(held_at(gate), std::vector<pid_t>{holder});
+        EXPECT_EQ(test::held_at(gate), std::vector<pid_t>{holder});
         EXPECT_FALSE(fs::exists(world.sandbox() / "result.json"));
-        if (held_at(gate).size() > 1) test::write_text(gate / "open", "");  // let them all end
+        if (test::held_at(gate).size() > 1)
+            test::write_text(gate / "open", "");  // let them all end
         for (const ProgramWorld::Started& other : started) {
             if (other.pid == holder) continue;
             const test::Run run = world.finish(other);
@@ -107,6 +98,17 @@ TEST(Concurrency, GuardHoldsWhenAnotherUserTookTheSharedName) {
     fs::permissions(taken, fs::perms(0700), fs::perm_options::replace);
     constexpr uid_t nobody = 65534;
     ASSERT_EQ(::chown(taken.c_str(), nobody, nobody), 0);
+    expect_one_job_at_a_time(world, 1);
+}
+
+// A cache folder that is a link (to another disk, to a tmpfs) is the user's
+// own layout: the guard lives where it leads.
+TEST(Concurrency, GuardHoldsWithALinkedCacheFolder) {
+    ProgramWorld world;
+    world.env().unset("XDG_RUNTIME_DIR");
+    const fs::path elsewhere = world.root() / "elsewhere";
+    fs::create_directory(elsewhere);
+    fs::create_directory_symlink(elsewhere, world.root() / "cache");
     expect_one_job_at_a_time(world, 1);
 }
 

@@ -5,6 +5,9 @@
 
 #include <sys/stat.h>
 
+#include <functional>
+#include <optional>
+
 #include "app/startup.hpp"
 #include "cli/program.hpp"
 #include "engine/registry.hpp"
@@ -44,8 +47,7 @@ TEST(HandOffProgram, CopyFromTheInstallFolderUninstallsAndGoes) {
 
 // Started from a prompt in the install folder, the copy must not keep it as
 // its current folder: Windows cannot remove such a folder. Linux can, so the
-// copy's folder is looked at instead, in the copy and in its self-deletion,
-// which inherits it and sleeps for two seconds.
+// copy's folder is looked at instead.
 TEST(HandOffProgram, CopyRunsInItsOwnFolderNotTheCallers) {
     ProgramWorld world;
     ASSERT_EQ(world.run(setup_program(), {"--silent"}).exit_code, 0);
@@ -72,6 +74,28 @@ TEST(HandOffProgram, CopyRunsInItsOwnFolderNotTheCallers) {
     EXPECT_TRUE(test::eventually([&] { return !fs::exists(world.install_folder()); }));
 }
 
+// With a relative sandbox, the copy works on the same sandbox as the program
+// that started it: it keeps the caller's current folder.
+TEST(HandOffProgram, CopyWorksOnTheSameRelativeSandbox) {
+    ProgramWorld world;
+    world.start_in(world.root());
+    const std::string sandbox = world.sandbox().filename().string();
+    ASSERT_EQ(world.run_as(setup_program(), {"--silent"}, sandbox).exit_code, 0);
+    fs::remove(world.sandbox() / "result.json");
+    const fs::path original = world.install_folder() / "uninstall.exe";
+    ASSERT_TRUE(fs::exists(original));
+
+    const test::Run run = world.run_as(original, {"--uninstall", "--silent"}, sandbox);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(test::eventually(
+        [&] {
+            return read_text(world.sandbox() / "result.json") ==
+                   "{\n  \"error\": \"\",\n  \"notes\": [],\n  \"ok\": true\n}";
+        },
+        std::chrono::seconds(60)));
+    EXPECT_FALSE(fs::exists(world.install_folder()));
+}
+
 // The running executable, the copy's start and the mutex's release under a
 // test's control; everything else is the real system.
 class HandOffSystem : public platform::System {
@@ -79,22 +103,27 @@ public:
     fs::path exe;
     std::optional<fs::path> temporary;
     bool start_succeeds = true;
+    std::function<void()> before_start;
     std::vector<std::string> calls;
     fs::path started_program;
     std::u16string started_line;
+    fs::path started_in;
 
     fs::path executable_path() override { return exe; }
-    fs::path temporary_folder() override {
-        return temporary ? *temporary : System::temporary_folder();
+    platform::HeldFolder open_temporary_folder() override {
+        return temporary ? platform::HeldFolder(*temporary, -1) : System::open_temporary_folder();
     }
     void release_instance_mutex() override {
         calls.push_back("release");
         System::release_instance_mutex();
     }
-    bool start_process(const fs::path& program, std::u16string_view line) override {
+    bool start_process(const platform::HeldFolder& folder, const fs::path& name,
+                       std::u16string_view line, const fs::path& working_folder) override {
         calls.push_back("start");
-        started_program = program;
+        started_program = folder.path() / name;
         started_line = line;
+        started_in = working_folder;
+        if (before_start) before_start();
         return start_succeeds;
     }
 };
@@ -114,12 +143,15 @@ protected:
         platform::System().release_instance_mutex();
         sandbox_root.clear();
         silent_mode = false;
+        fs::current_path(current_folder_);
     }
 
-    fs::path expected_copy() const {
-        return world_.runtime() / ("VellumoUninstall-" + std::to_string(::getpid()) + ".exe");
+    fs::path copy_name() const {
+        return "VellumoUninstall-" + std::to_string(::getpid()) + ".exe";
     }
+    fs::path expected_copy() const { return world_.runtime() / copy_name(); }
 
+    const fs::path current_folder_ = fs::current_path();
     ProgramWorld world_;
     HandOffSystem system_;
     platform::ScopedSystem scoped_{system_};
@@ -211,6 +243,74 @@ TEST_F(HandOff, CopyThatCannotStartIsRemovedAndTheMutexStaysGiven) {
     EXPECT_FALSE(mutex_held_);
     EXPECT_EQ(system_.calls, (std::vector<std::string>{"release", "start"}));
     EXPECT_FALSE(fs::exists(expected_copy()));
+}
+
+// The copy goes from the folder it was written to, although another folder
+// has taken that folder's name meanwhile.
+TEST_F(HandOff, CopyThatCannotStartIsRemovedFromTheFolderItWasWrittenTo) {
+    world_.env().unset("XDG_RUNTIME_DIR");  // the private folder in the cache folder
+    const fs::path run = world_.root() / "cache" / "vellumo-setup" / "run";
+    const fs::path moved = world_.root() / "cache" / "moved";
+    system_.start_succeeds = false;
+    system_.before_start = [&] {
+        fs::rename(run.parent_path(), moved);
+        fs::create_directories(run);
+        test::write_text(run / copy_name(), "another's");
+    };
+    EXPECT_FALSE(hand_off_uninstall(mutex_held_));
+    EXPECT_EQ(system_.started_program, run / copy_name());
+    EXPECT_EQ(read_text(run / copy_name()), "another's");
+    EXPECT_EQ(test::uninstaller_copies(moved / "run"), std::vector<fs::path>{});
+}
+
+// The copy works in our current folder, where a relative sandbox names the
+// same folders, unless ours is the install folder or lies inside it, which
+// the copy must not hold: then it works in its own. Decided by identity, not
+// by the folders' names.
+TEST_F(HandOff, CopyWorksInOurFolderUnlessThatLiesInTheInstallFolder) {
+    const fs::path linked_sandbox = world_.root() / "linked";
+    fs::create_directory_symlink(world_.sandbox(), linked_sandbox);
+    const fs::path inner = world_.install_folder() / "inner";
+    fs::create_directory(inner);
+    const fs::path relative_sandbox = world_.sandbox().filename();
+    // From inside the install folder, a relative sandbox that names it too:
+    // the copy, in its own folder, would find another.
+    const fs::path back = world_.install_folder() / "back";
+    fs::create_directory_symlink(world_.sandbox(), back);
+    struct Case {
+        const char* what;
+        fs::path sandbox;
+        fs::path current;
+        std::optional<fs::path> copy_folder;  // empty: its own; none: no hand-off
+    };
+    const Case cases[] = {
+        {"elsewhere", world_.sandbox(), world_.work(), world_.work()},
+        {"in the install folder", world_.sandbox(), world_.install_folder(), fs::path()},
+        {"inside it", world_.sandbox(), inner, fs::path()},
+        {"in it, named through a link", linked_sandbox, inner, fs::path()},
+        {"a relative sandbox, elsewhere", relative_sandbox, world_.root(), world_.root()},
+        {"a relative sandbox, in the install folder", back.filename(), world_.install_folder(),
+         std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sandbox_root = c.sandbox;
+        fs::current_path(c.current);
+        system_.calls.clear();
+        system_.started_in = "unset";
+        mutex_held_ = true;
+        EXPECT_EQ(hand_off_uninstall(mutex_held_), c.copy_folder.has_value());
+        if (!c.copy_folder) {
+            EXPECT_TRUE(mutex_held_);
+            EXPECT_EQ(system_.calls, std::vector<std::string>{});
+        } else if (c.copy_folder->empty()) {
+            EXPECT_EQ(system_.started_in, fs::path());
+        } else {
+            std::error_code ignored;
+            EXPECT_TRUE(fs::equivalent(system_.started_in, *c.copy_folder, ignored))
+                << system_.started_in;
+        }
+    }
 }
 
 TEST(HandOffNames, CopyNameIsThePidInDecimal) {

@@ -7,7 +7,9 @@
 
 #include <functional>
 
+#include "cli/other_users.hpp"
 #include "cli/program.hpp"
+#include "engine/text.hpp"
 #include "platform/platform.hpp"
 
 namespace vellumo {
@@ -49,6 +51,7 @@ TEST_F(PrivateFolder, IsTheRuntimeFolderWhenItIsPrivate) {
 // Without a private runtime folder: a folder of its own in the user's cache
 // folder, whatever another user has put at a name in the shared temporary one.
 TEST_F(PrivateFolder, OtherwiseAFolderOfItsOwnInTheCacheFolder) {
+    if (::geteuid() != 0) GTEST_SKIP() << test::needs_root;
     const fs::path linked = world_.root() / "linked-runtime";
     fs::create_directory_symlink(world_.runtime(), linked);
     make_folder(world_.root() / "shared", 0755);
@@ -96,6 +99,7 @@ TEST_F(PrivateFolder, CacheFolderIsTheXdgOne) {
 // No folder of its own that is safe to use: no lock, no copy, and nothing
 // written where anyone else could reach it.
 TEST_F(PrivateFolder, FallbackThatIsNotPrivateIsNotUsed) {
+    if (::geteuid() != 0) GTEST_SKIP() << test::needs_root;
     world_.env().unset("XDG_RUNTIME_DIR");
     const fs::path target = world_.root() / "planted";
     const std::vector<std::pair<const char*, std::function<void()>>> cases = {
@@ -118,7 +122,11 @@ TEST_F(PrivateFolder, FallbackThatIsNotPrivateIsNotUsed) {
          }},
         {"its parent has another owner",
          [&] { make_folder(fallback().parent_path(), 0700, other_user); }},
-        {"the cache folder is a link", [&] { fs::create_directory_symlink(target, cache()); }},
+        {"the cache folder is a link to another user's folder",
+         [&] {
+             make_folder(target, 0777, other_user);
+             fs::create_directory_symlink(target, cache());
+         }},
         {"the cache folder has another owner", [&] { make_folder(cache(), 0755, other_user); }},
     };
     for (const auto& [name, plant] : cases) {
@@ -132,6 +140,94 @@ TEST_F(PrivateFolder, FallbackThatIsNotPrivateIsNotUsed) {
         EXPECT_TRUE(fs::is_empty(target));
         EXPECT_FALSE(fs::exists(shared_name()));
     }
+}
+
+// A cache folder that is a link (to another disk, to a tmpfs) is the user's
+// own layout: followed, to a folder of the user's.
+TEST_F(PrivateFolder, ALinkedCacheFolderIsFollowed) {
+    world_.env().unset("XDG_RUNTIME_DIR");
+    const fs::path elsewhere = world_.root() / "elsewhere";
+    const fs::path home_cache = world_.env().home() / ".cache";
+    const std::pair<std::optional<fs::path>, fs::path> cases[] = {
+        {cache(), cache()},
+        {std::nullopt, home_cache},
+    };
+    for (const auto& [value, link] : cases) {
+        SCOPED_TRACE(link.string());
+        if (value)
+            world_.env().set("XDG_CACHE_HOME", *value);
+        else
+            world_.env().unset("XDG_CACHE_HOME");
+        fs::remove_all(elsewhere);
+        make_folder(elsewhere, 0755);
+        fs::create_directory_symlink(elsewhere, link);
+
+        EXPECT_EQ(os().temporary_folder(), link / "vellumo-setup" / "run");
+        EXPECT_EQ(mode_of(elsewhere / "vellumo-setup" / "run"), 0700u);
+        EXPECT_EQ(os().create_instance_mutex(product_info.mutex_name), InstanceMutex::created);
+        os().release_instance_mutex();
+        EXPECT_TRUE(
+            fs::is_regular_file(elsewhere / "vellumo-setup" / "run" / "VellumoSetupResolve.lock"));
+        fs::remove(link);
+    }
+}
+
+// Once open, the folder is the one that every step works in, whatever another
+// user has put at its name since.
+TEST_F(PrivateFolder, StepsInTheHeldFolderGoThroughItsHandle) {
+    world_.env().unset("XDG_RUNTIME_DIR");
+    const platform::HeldFolder folder = os().open_temporary_folder();
+    ASSERT_EQ(folder.path(), fallback());
+    const fs::path moved = cache() / "moved" / "run";
+    fs::rename(fallback().parent_path(), moved.parent_path());
+    fs::create_directories(fallback());
+    const fs::path name = "VellumoUninstall-1.exe";
+    const fs::path planted_ran = world_.root() / "planted-ran";
+    const std::string planted = "#!/bin/sh\ntouch '" + planted_ran.string() + "'\n";
+    test::write_text(fallback() / name, planted);
+    fs::permissions(fallback() / name, fs::perms(0755));
+
+    // A shell, copied in and started from the held folder, tells where it runs.
+    ASSERT_EQ(os().copy_to_new_file_in(folder, name, "/bin/sh"), platform::NewFile::written);
+    EXPECT_EQ(test::read_text(fallback() / name), planted);
+    const std::pair<fs::path, fs::path> starts[] = {
+        {world_.work(), world_.work()},
+        {fs::path(), moved},
+    };
+    for (const auto& [working_folder, expected] : starts) {
+        SCOPED_TRACE(working_folder.string());
+        const fs::path out = world_.root() / "where";
+        fs::remove(out);
+        const std::u16string line = u"\"" + path_wide(fallback() / name) + u"\" -c \"pwd -P > '" +
+                                    path_wide(out) + u"'\"";
+        ASSERT_TRUE(os().start_process(folder, name, line, working_folder));
+        EXPECT_TRUE(test::eventually(
+            [&] { return test::read_text(out).value_or("").ends_with("\n"); },
+            std::chrono::seconds(60)));
+        EXPECT_EQ(test::read_text(out), fs::canonical(expected).string() + "\n");
+    }
+    EXPECT_FALSE(fs::exists(planted_ran));
+
+    EXPECT_TRUE(os().remove_file_in(folder, name));
+    EXPECT_FALSE(fs::exists(moved / name));
+    EXPECT_EQ(test::read_text(fallback() / name), planted);
+}
+
+// The copy's own deletion, two seconds after it started, takes the copy from
+// the private folder, although another folder has taken its name meanwhile.
+TEST_F(PrivateFolder, DelayedDeletionInThePrivateFolderGoesThroughItsHandle) {
+    world_.env().unset("XDG_RUNTIME_DIR");
+    const fs::path copy = os().temporary_folder() / "VellumoUninstall-1.exe";
+    ASSERT_EQ(copy.parent_path(), fallback());
+    test::write_text(copy, "the copy");
+    ASSERT_TRUE(os().start_delayed_delete(copy));
+    const fs::path moved = cache() / "moved" / "run";
+    fs::rename(fallback().parent_path(), moved.parent_path());
+    fs::create_directories(fallback());
+    test::write_text(copy, "another's");
+
+    EXPECT_TRUE(test::eventually([&] { return !fs::exists(moved / copy.filename()); }));
+    EXPECT_EQ(test::read_text(copy), "another's");
 }
 
 TEST_F(PrivateFolder, LockFileIsNamedAfterTheMutex) {

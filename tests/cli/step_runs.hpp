@@ -71,6 +71,16 @@ inline Run run_with_steps(ProgramWorld& world, const std::vector<std::string>& a
     return world.run(big_setup_program(), arguments);
 }
 
+// The programs held at a gate, by process id.
+inline std::vector<pid_t> held_at(const fs::path& gate) {
+    std::vector<pid_t> held;
+    for (const auto& entry : fs::directory_iterator(gate)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("held-")) held.push_back(std::stoi(name.substr(5)));
+    }
+    return held;
+}
+
 // The lines of a step log, "PID KIND PATH" each.
 inline std::vector<std::string> step_log(const fs::path& log) {
     std::vector<std::string> lines;

@@ -131,12 +131,15 @@ TEST(InstanceMutex, OneThatExistsIsReported) {
 TEST(StartProcess, StartsWithoutWaitingAndReportsAFailedStart) {
     const fs::path sleeper = helper_named(L"VellumoStarted-" + std::to_wstring(GetCurrentProcessId()) + L".exe");
     const std::u16string name = u16(sleeper.filename().wstring());
-    ASSERT_TRUE(os().start_process(sleeper, u16(L"\"" + sleeper.wstring() + L"\" sleep 2000")));
+    const platform::HeldFolder folder(sleeper.parent_path(), -1);
+    ASSERT_TRUE(os().start_process(folder, sleeper.filename(),
+                                   u16(L"\"" + sleeper.wstring() + L"\" sleep 2000"), {}));
     EXPECT_TRUE(listed(name));  // started, and not waited for
     EXPECT_TRUE(test::eventually([&] { return !listed(name); }));
 
     const fs::path missing = test::fresh_folder() / L"missing.exe";
-    EXPECT_FALSE(os().start_process(missing, u16(L"\"" + missing.wstring() + L"\"")));
+    EXPECT_FALSE(os().start_process(platform::HeldFolder(missing.parent_path(), -1), L"missing.exe",
+                                    u16(L"\"" + missing.wstring() + L"\""), {}));
 }
 
 // Only the absolute folders of PATH, in order: never the current folder or

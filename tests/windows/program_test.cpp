@@ -278,6 +278,22 @@ TEST_F(Program, HandedOffUninstallStartedInTheInstallFolderRemovesIt) {
     EXPECT_FALSE(test::present(install_folder()));
 }
 
+// With a relative sandbox, the copy works on the same sandbox as the program
+// that started it: it keeps the caller's current folder.
+TEST_F(Program, HandedOffUninstallWithARelativeSandboxWorksOnTheSameSandbox) {
+    const std::wstring relative = sandbox.filename().wstring();
+    ASSERT_EQ(start(setup_program(), L"--silent", relative).wait(), 0);
+    const fs::path uninstaller = install_folder() / L"uninstall.exe";
+    ASSERT_TRUE(test::present(uninstaller));
+    fs::remove(sandbox / L"result.json");
+
+    EXPECT_EQ(start(uninstaller, L"--uninstall --silent", relative).wait(), 0);
+    EXPECT_TRUE(test::eventually([&] { return test::present(sandbox / L"result.json"); }));
+    EXPECT_EQ(read_json(sandbox / L"result.json")["ok"], true);
+    EXPECT_FALSE(test::key_exists(HKEY_CURRENT_USER, uninstall_key));
+    EXPECT_TRUE(test::eventually([&] { return !test::present(install_folder()); }));
+}
+
 // ---- The window without a web view ----------------------------------------------
 
 TEST_F(Program, WindowModeWithoutAWebViewEndsWithExit3) {
