@@ -12,6 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/replace.hpp"
+
 namespace vellumo {
 
 inline constexpr char16_t sandbox_variable[] = u"VELLUMO_SETUP_SANDBOX";
@@ -72,6 +74,8 @@ void start_self_deletion();
 
 // Two-space JSON, UTF-8 unescaped, nothing after the closing brace, written
 // over `file`. False when the document or the file could not be written.
-bool write_json_file(const std::filesystem::path& file, const nlohmann::json& document);
+// Outside the single-instance guard, other processes may write it too.
+bool write_json_file(const std::filesystem::path& file, const nlohmann::json& document,
+                     Writers writers = Writers::one);
 
 }  // namespace vellumo

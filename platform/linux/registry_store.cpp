@@ -19,6 +19,7 @@
 #include <wctype.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <clocale>
 #include <cstdlib>
@@ -187,6 +188,24 @@ Db open(const fs::path& file, int flags) {
     return db;
 }
 
+// Set when a write gave up waiting for a busy store: another process holds
+// it in a long transaction. Until a write gets through again, writes in this
+// process try once without waiting, so that a job of many writes (the
+// Uninstall entry's delete and its eleven values) waits once, not once for
+// each. Reads wait as before: a write transaction does not keep them out.
+std::atomic<bool> writes_waited_out{false};
+
+// Takes the write lock now (IMMEDIATE), so that a busy store is waited for
+// here instead of failing at the first change.
+void begin_writing(sqlite3* db) {
+    if (writes_waited_out) check(sqlite3_busy_timeout(db, 0));
+    const int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if ((rc & 0xFF) == SQLITE_BUSY) writes_waited_out = true;
+    check(rc);
+    // Through: the commit waits for readers to finish, as usual.
+    if (writes_waited_out.exchange(false)) check(sqlite3_busy_timeout(db, busy_timeout_ms));
+}
+
 enum class Identity { ours, fresh, foreign };
 
 // Whether the open file is this store, an empty database that may become it,
@@ -237,9 +256,7 @@ bool write_store(const fs::path& file, bool create, Op op) {
     try {
         Db db = open(file, create ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
                                   : SQLITE_OPEN_READWRITE);
-        // IMMEDIATE takes the write lock now, so a busy store is waited for
-        // here instead of failing on the first change.
-        exec(db.get(), "BEGIN IMMEDIATE");
+        begin_writing(db.get());
         switch (identity(db.get())) {
         case Identity::ours:
             break;

@@ -13,7 +13,9 @@
 //
 // A file that is missing reads as an empty hive. A file that is not this
 // store (not a database, or someone else's) reads as empty and is never
-// written to. Every write is one transaction.
+// written to. Every write is one transaction. A busy store is waited for, up
+// to five seconds; once a write has given up waiting, later writes of this
+// process do not wait until one gets through again.
 #pragma once
 
 #include <cstdint>

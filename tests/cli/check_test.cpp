@@ -1,11 +1,12 @@
 // --check: the sandbox it needs, check.json byte for byte, the damaged pack,
-// and that it runs beside another instance.
+// and that it runs beside another instance and beside other checks.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/program.hpp"
 #include "engine/payload.hpp"
+#include "engine/replace.hpp"
 #include "platform/platform.hpp"
 
 namespace vellumo {
@@ -146,6 +147,39 @@ TEST(Check, RunsWhileAnotherInstanceHoldsTheMutex) {
     platform::os().release_instance_mutex();
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_TRUE(fs::exists(world.sandbox() / "check.json"));
+}
+
+// The temporary and backup files anywhere in `folder`.
+std::vector<std::string> leftovers(const fs::path& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.ends_with(temporary_suffix) || name.find(backup_marker) != std::string::npos)
+            found.push_back(name);
+    }
+    return found;
+}
+
+// The check takes no guard, so checks run side by side replace the same
+// check.json: every one succeeds, and the report is whole after each round.
+TEST(Check, ChecksSideBySideAllSucceedAndLeaveAWholeReport) {
+    constexpr int checks = 8;
+    constexpr int rounds = 12;
+    ProgramWorld world;
+    const std::string expected = expected_check(world.sandbox(), "install", true, "");
+    for (int round = 1; round <= rounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::vector<ProgramWorld::Started> started;
+        for (int i = 0; i < checks; ++i)
+            started.push_back(world.start(setup_program(), {"--check"}));
+        for (const ProgramWorld::Started& check : started) {
+            const test::Run run = world.finish(check);
+            EXPECT_EQ(run.exit_code, 0) << run.err;
+        }
+        EXPECT_EQ(read_text(world.sandbox() / "check.json"), expected);
+        EXPECT_EQ(leftovers(world.sandbox()), std::vector<std::string>{});
+        if (::testing::Test::HasFailure()) return;
+    }
 }
 
 }  // namespace

@@ -4,16 +4,21 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <thread>
 
+#include "engine/install.hpp"
+#include "engine/install_record.hpp"
 #include "engine/product_info.hpp"
 #include "hermetic_env.hpp"
 #include "registry_fixture.hpp"
+#include "sandbox_fixture.hpp"
 
 namespace vellumo {
 namespace {
@@ -549,6 +554,124 @@ TEST_F(Registry, ABusyStoreIsWaitedFor) {
     EXPECT_TRUE(put(hkcu, u"Software\\A", u"N", u"after"));
     holder.join();
     EXPECT_EQ(get(hkcu, u"Software\\A", u"N"), (Read{true, u"after"}));
+}
+
+// ---- A store that another process holds in a long write transaction -----------------
+
+// SQLite's default VFS while it lives: the real one, except that a sleep,
+// which only a busy wait takes, is counted and returns at once.
+class CountedSleeps {
+public:
+    CountedSleeps() : real_(sqlite3_vfs_find(nullptr)), counted_(*real_) {
+        counted_.zName = "counted-sleeps";
+        counted_.xSleep = [](sqlite3_vfs*, int microseconds) {
+            ++slept;
+            return microseconds;
+        };
+        sqlite3_vfs_register(&counted_, 1);
+    }
+    ~CountedSleeps() {
+        sqlite3_vfs_unregister(&counted_);
+        sqlite3_vfs_register(real_, 1);
+    }
+    CountedSleeps(const CountedSleeps&) = delete;
+    CountedSleeps& operator=(const CountedSleeps&) = delete;
+
+    static inline std::atomic<int> slept{0};
+
+private:
+    sqlite3_vfs* real_;
+    sqlite3_vfs counted_;
+};
+
+// The real registry writes, counting those that waited for the store.
+struct WaitCounter : platform::System {
+    int waits = 0;
+
+    bool counted(const std::function<bool()>& write) {
+        const int before = CountedSleeps::slept;
+        const bool done = write();
+        if (CountedSleeps::slept != before) ++waits;
+        return done;
+    }
+    bool registry_set_value(RegistryRoot root, std::u16string_view key, std::u16string_view name,
+                            RegistryType type, std::span<const std::uint8_t> data) override {
+        return counted([&] { return System::registry_set_value(root, key, name, type, data); });
+    }
+    bool registry_delete_tree(RegistryRoot root, std::u16string_view key) override {
+        return counted([&] { return System::registry_delete_tree(root, key); });
+    }
+    bool registry_delete_key(RegistryRoot root, std::u16string_view key) override {
+        return counted([&] { return System::registry_delete_key(root, key); });
+    }
+};
+
+// A connection of its own holding the store in a write transaction, as
+// another process would.
+class StoreHolder {
+public:
+    explicit StoreHolder(const fs::path& file) {
+        sqlite3_open(file.c_str(), &db_);
+        held_ = sqlite3_exec(db_, "BEGIN IMMEDIATE; DELETE FROM key_values WHERE 0", nullptr,
+                             nullptr, nullptr) == SQLITE_OK;
+    }
+    ~StoreHolder() {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(db_);
+    }
+    StoreHolder(const StoreHolder&) = delete;
+    StoreHolder& operator=(const StoreHolder&) = delete;
+    bool held() const { return held_; }
+
+private:
+    sqlite3* db_ = nullptr;
+    bool held_ = false;
+};
+
+class HeldStore : public test::SandboxTest {};
+
+// A job's registry work is many writes: the Uninstall entry's delete and its
+// eleven values, the uninstall's delete. While another process holds the
+// store, the job waits for it once; a later job waits again only once a
+// write has got through in between. The install's outcome never depends on
+// the registry.
+TEST_F(HeldStore, AJobWaitsForItOnceAndAgainOnlyAfterAWriteGotThrough) {
+    const CountedSleeps sleeps;
+    WaitCounter counter;
+    const platform::ScopedSystem use{counter};
+    ASSERT_TRUE(write_registry_string(hkcu, u"Software\\Other", u"N", u"v"));  // the store exists
+    const auto install = [] {
+        const JobResult result = run_install([](int, const std::string&) {});
+        EXPECT_TRUE(result.ok) << result.error;
+    };
+    const auto uninstall_delete = [] { reg_delete_key_tree(uninstall_key_path()); };
+
+    struct Stage {
+        const char* what;
+        bool held;
+        std::function<void()> job;
+        int waits;
+        bool entry_after;
+    };
+    const Stage stages[] = {
+        {"install while the store is held", true, install, 1, false},
+        {"install once it is let go", false, install, 0, true},
+        {"the uninstall's delete while it is held again", true, uninstall_delete, 1, true},
+        {"the uninstall's delete once it is let go", false, uninstall_delete, 0, false},
+    };
+    for (const Stage& stage : stages) {
+        SCOPED_TRACE(stage.what);
+        std::optional<StoreHolder> holder;
+        if (stage.held) {
+            holder.emplace(store::hive_file(hkcu));
+            ASSERT_TRUE(holder->held());
+        }
+        counter.waits = 0;
+        stage.job();
+        EXPECT_EQ(counter.waits, stage.waits);
+        holder.reset();
+        EXPECT_EQ(os().registry_key_exists(hkcu, sandbox_uninstall_key()), stage.entry_after);
+    }
 }
 
 }  // namespace

@@ -139,6 +139,9 @@ struct MoveSystem : platform::System {
     bool fail_aside = false;        // the no-overwrite move of the target
     bool fail_moving_in = false;    // the no-overwrite move of the new file
     bool fail_putting_back = false; // the no-overwrite move of the backup
+    // Another writer's file takes the target's name just before the new file
+    // would go in, once.
+    bool rival_before_moving_in = false;
     std::vector<std::string> calls;
 
     bool move_file_replacing(const fs::path& from, const fs::path& to) override {
@@ -151,6 +154,10 @@ struct MoveSystem : platform::System {
                         from.filename().string() + " " + to.filename().string());
         const bool moving_in = from.native().ends_with(temporary_suffix);
         const bool putting_back = from.native().find(backup_marker) != std::string::npos;
+        if (moving_in && rival_before_moving_in) {
+            rival_before_moving_in = false;
+            write(to, "theirs");
+        }
         if (moving_in ? fail_moving_in : putting_back ? fail_putting_back : fail_aside)
             return false;
         return System::move_file_no_overwrite(from, to, write_through);
@@ -209,6 +216,67 @@ TEST_F(ReplaceFile, FallsBackToMovingTheTargetAside) {
         EXPECT_EQ(replace(dir / companion, "new"), c.result);
         EXPECT_EQ(error, c.result ? "untouched" : replaced);
         EXPECT_EQ(system.calls, c.calls);
+        EXPECT_EQ(tree_of(dir), c.after);
+    }
+}
+
+// Checks replace one report side by side: each has a temporary file of its
+// own, never takes another's, and tries again when another's moves get in
+// its way.
+TEST_F(ReplaceFile, SeveralWritersUseNamesOfTheirOwnAndTryAgain) {
+    const std::string pid = std::to_string(platform::os().current_process_id());
+    const std::string temporary = "check.json." + pid + ".vellumo-new";
+    const std::string backup = "check.json.old-4711-" + pid;
+    const std::string direct = "replace " + temporary + " check.json";
+    const std::string aside = "no-overwrite check.json " + backup;
+    const std::string in = "no-overwrite, write-through " + temporary + " check.json";
+    const std::string back = "no-overwrite " + backup + " check.json";
+    // Another writer's temporary files, which must survive.
+    const Tree others = {{"check.json.vellumo-new", "a guarded writer's"},
+                         {"check.json.1.vellumo-new", "process 1's"}};
+    const auto with_others = [&](Tree tree) {
+        tree.insert(others.begin(), others.end());
+        return tree;
+    };
+    struct Case {
+        const char* what;
+        bool fail_replacing, fail_aside, rival;
+        bool result;
+        std::optional<std::vector<std::string>> calls;  // nullopt: not looked at
+        Tree after;
+    };
+    const Case cases[] = {
+        {"direct replacement", false, false, false, true, {{direct}},
+         with_others({{"check.json", "new"}})},
+        {"moved aside: the backup goes once the new file is in", true, false, false, true,
+         {{direct, "ticks", aside, in}}, with_others({{"check.json", "new"}})},
+        {"another's file took the name: tried again", true, false, true, true,
+         {{direct, "ticks", aside, in, back, direct, "ticks", aside, in}},
+         with_others({{"check.json", "new"}})},
+        {"nothing works: given up after some attempts", true, true, false, false, std::nullopt,
+         with_others({{"check.json", "old"}})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+        write(dir / "check.json", "old");
+        for (const auto& [name, content] : others) write(dir / name, content);
+        MoveSystem system;
+        system.fail_replacing = c.fail_replacing;
+        system.fail_aside = c.fail_aside;
+        system.rival_before_moving_in = c.rival;
+        platform::ScopedSystem use{system};
+
+        error = "untouched";
+        EXPECT_EQ(write_text_file_replacing(dir / "check.json", dir, "new", error,
+                                            Writers::several),
+                  c.result);
+        EXPECT_EQ(error, c.result ? "untouched"
+                                  : "Could not replace check.json. Close it and try again.");
+        if (c.calls) {
+            EXPECT_EQ(system.calls, *c.calls);
+        }
         EXPECT_EQ(tree_of(dir), c.after);
     }
 }
