@@ -68,12 +68,12 @@ protected:
                             {L"TEMP", tmp.wstring()}},
                            folder);
     }
-    // The same, waited for: its exit code.
-    long run(const fs::path& program, const std::wstring& arguments,
-             const std::optional<std::wstring>& sandbox_value) {
+    // The same, waited for: how it ended.
+    test::Exit run(const fs::path& program, const std::wstring& arguments,
+                   const std::optional<std::wstring>& sandbox_value) {
         return start(program, arguments, sandbox_value).wait();
     }
-    long run(const fs::path& program, const std::wstring& arguments) {
+    test::Exit run(const fs::path& program, const std::wstring& arguments) {
         return run(program, arguments, sandbox.wstring());
     }
 
@@ -399,7 +399,7 @@ TEST_F(Program, TemporaryFilesAreNeverWrittenThroughAPlantedLink) {
                                       scripts_folder() / L"Vellumo.py.vellumo-new"})
         ASSERT_TRUE(test::make_unix_link(outside, temporary));
 
-    const long code = run(setup_program(), L"--silent");
+    const test::Exit code = run(setup_program(), L"--silent");
     EXPECT_TRUE(test::holds(outside / L"keep.txt", "precious"));
     std::vector<fs::path> entries;
     for (const auto& entry : fs::directory_iterator(outside)) entries.push_back(entry.path());
