@@ -250,11 +250,14 @@ inline std::string dword_value_bytes(std::uint32_t value) {
 // Makes `link` a Unix symbolic link to the existing `target`, both paths on
 // drive Z:. Wine 8 makes no link of its own: CreateSymbolicLinkW reports
 // success and creates nothing, FSCTL_SET_REPARSE_POINT answers
-// ERROR_NOT_SUPPORTED and "mklink /J" fails. So ln makes it, which Wine
-// starts as a Unix process (with no handle to wait on: the link is awaited
-// instead). Wine shows a Unix link to a folder as a reparse point, one to a
-// file as a plain file. False when no link appeared.
-inline bool make_unix_link(const fs::path& target, const fs::path& link) {
+// ERROR_NOT_SUPPORTED and "mklink /J" fails. So ln makes it, and the test
+// helper starts it: Wine starts a Unix program with no process object, yet
+// reports success with whatever an earlier start left in PROCESS_INFORMATION
+// (and resumes that thread handle), so a test that starts ln itself and
+// closes what it is given closes handles of its own, its standard output
+// among them. With nothing to wait on, the link is awaited. Wine shows a Unix
+// link to a folder as a reparse point, one to a file as a plain file.
+inline ::testing::AssertionResult make_unix_link(const fs::path& target, const fs::path& link) {
     auto unix_text = [](const fs::path& path) {
         std::wstring text = path.wstring();
         if (text.size() >= 2 && (text[0] == L'Z' || text[0] == L'z') && text[1] == L':')
@@ -263,16 +266,16 @@ inline bool make_unix_link(const fs::path& target, const fs::path& link) {
             if (c == L'\\') c = L'/';
         return L"\"" + text + L"\"";
     };
-    std::wstring command_line = L"ln -s " + unix_text(target) + L" " + unix_text(link);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(L"Z:\\bin\\ln", command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info))
-        return false;
-    if (info.hThread) CloseHandle(info.hThread);
-    if (info.hProcess) CloseHandle(info.hProcess);
-    return eventually([&] { return present(link); });
+    const Exit started =
+        start(test_helper(), L"link " + unix_text(target) + L" " + unix_text(link)).wait();
+    if (started != 0)
+        return ::testing::AssertionFailure() << "ln was not started: the helper " << started;
+    if (!eventually([&] { return present(link); })) {
+        const std::u8string name = link.u8string();
+        return ::testing::AssertionFailure() << "no link appeared at "
+                                             << std::string(name.begin(), name.end());
+    }
+    return ::testing::AssertionSuccess();
 }
 
 }  // namespace vellumo::test
