@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -87,12 +89,39 @@ inline bool eventually(const std::function<bool()>& condition,
     return true;
 }
 
+// What became of a started program. A failing comparison prints it, so a
+// test that expects an exit code says whether the program started at all
+// (the error of the start), ran past the limit (it was killed), could no
+// longer be waited for (the error of the wait), or which code it gave.
+struct Exit {
+    enum class How { not_started, killed, lost, ended };
+    How how = How::not_started;
+    DWORD value = 0;  // the exit code when ended, else the error of the start or the wait
+
+    friend bool operator==(const Exit& exit, long code) {
+        return exit.how == How::ended && exit.value == static_cast<DWORD>(code);
+    }
+    friend std::ostream& operator<<(std::ostream& out, const Exit& exit) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(exit.value));
+        switch (exit.how) {
+        case How::not_started: return out << "not started (error " << exit.value << ")";
+        case How::killed: return out << "still running at the limit (killed)";
+        case How::lost: return out << "could not be waited for (error " << exit.value << ")";
+        case How::ended: break;
+        }
+        return out << "ended with exit code " << hex << " (" << static_cast<long>(exit.value)
+                   << ")";
+    }
+};
+
 // A started process; killed when it is still running at the end of the test.
 class Process {
 public:
-    Process() = default;
+    explicit Process(DWORD start_error) : start_error_(start_error) {}
     Process(HANDLE process, DWORD id) : handle_(process), id_(id) {}
-    Process(Process&& other) noexcept : handle_(other.handle_), id_(other.id_) {
+    Process(Process&& other) noexcept
+        : handle_(other.handle_), id_(other.id_), start_error_(other.start_error_) {
         other.handle_ = nullptr;
     }
     Process& operator=(Process&&) = delete;
@@ -106,22 +135,25 @@ public:
     }
     explicit operator bool() const { return handle_ != nullptr; }
     DWORD id() const { return id_; }
-    // The exit code; -1 when it has not ended within `limit_ms` (it is killed).
-    long wait(DWORD limit_ms = 120000) {
-        if (handle_ == nullptr) return -1;
-        if (WaitForSingleObject(handle_, limit_ms) != WAIT_OBJECT_0) {
+    // How it ended; one still running after `limit_ms` is killed.
+    Exit wait(DWORD limit_ms = 120000) {
+        if (handle_ == nullptr) return {Exit::How::not_started, start_error_};
+        const DWORD waited = WaitForSingleObject(handle_, limit_ms);
+        if (waited == WAIT_TIMEOUT) {
             TerminateProcess(handle_, 99);
             WaitForSingleObject(handle_, 60000);
-            return -1;
+            return {Exit::How::killed, 0};
         }
         DWORD code = 0;
-        GetExitCodeProcess(handle_, &code);
-        return static_cast<long>(code);
+        if (waited != WAIT_OBJECT_0 || !GetExitCodeProcess(handle_, &code))
+            return {Exit::How::lost, GetLastError()};
+        return {Exit::How::ended, code};
     }
 
 private:
     HANDLE handle_ = nullptr;
     DWORD id_ = 0;
+    DWORD start_error_ = 0;
 };
 
 // Changes to an environment: a value sets a variable, nullopt removes it.
@@ -164,7 +196,7 @@ inline Process start(const fs::path& program, const std::wstring& arguments,
                         CREATE_UNICODE_ENVIRONMENT | (before_run ? CREATE_SUSPENDED : 0),
                         environment.data(),
                         current_folder.empty() ? nullptr : current_folder.c_str(), &startup, &info))
-        return {};
+        return Process(GetLastError());
     if (before_run) {
         before_run(info.dwProcessId);
         ResumeThread(info.hThread);
@@ -218,11 +250,14 @@ inline std::string dword_value_bytes(std::uint32_t value) {
 // Makes `link` a Unix symbolic link to the existing `target`, both paths on
 // drive Z:. Wine 8 makes no link of its own: CreateSymbolicLinkW reports
 // success and creates nothing, FSCTL_SET_REPARSE_POINT answers
-// ERROR_NOT_SUPPORTED and "mklink /J" fails. So ln makes it, which Wine
-// starts as a Unix process (with no handle to wait on: the link is awaited
-// instead). Wine shows a Unix link to a folder as a reparse point, one to a
-// file as a plain file. False when no link appeared.
-inline bool make_unix_link(const fs::path& target, const fs::path& link) {
+// ERROR_NOT_SUPPORTED and "mklink /J" fails. So ln makes it, and the test
+// helper starts it: Wine starts a Unix program with no process object, yet
+// reports success with whatever an earlier start left in PROCESS_INFORMATION
+// (and resumes that thread handle), so a test that starts ln itself and
+// closes what it is given closes handles of its own, its standard output
+// among them. With nothing to wait on, the link is awaited. Wine shows a Unix
+// link to a folder as a reparse point, one to a file as a plain file.
+inline ::testing::AssertionResult make_unix_link(const fs::path& target, const fs::path& link) {
     auto unix_text = [](const fs::path& path) {
         std::wstring text = path.wstring();
         if (text.size() >= 2 && (text[0] == L'Z' || text[0] == L'z') && text[1] == L':')
@@ -231,16 +266,16 @@ inline bool make_unix_link(const fs::path& target, const fs::path& link) {
             if (c == L'\\') c = L'/';
         return L"\"" + text + L"\"";
     };
-    std::wstring command_line = L"ln -s " + unix_text(target) + L" " + unix_text(link);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(L"Z:\\bin\\ln", command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info))
-        return false;
-    if (info.hThread) CloseHandle(info.hThread);
-    if (info.hProcess) CloseHandle(info.hProcess);
-    return eventually([&] { return present(link); });
+    const Exit started =
+        start(test_helper(), L"link " + unix_text(target) + L" " + unix_text(link)).wait();
+    if (started != 0)
+        return ::testing::AssertionFailure() << "ln was not started: the helper " << started;
+    if (!eventually([&] { return present(link); })) {
+        const std::u8string name = link.u8string();
+        return ::testing::AssertionFailure() << "no link appeared at "
+                                             << std::string(name.begin(), name.end());
+    }
+    return ::testing::AssertionSuccess();
 }
 
 }  // namespace vellumo::test
