@@ -196,8 +196,9 @@ public:
     // Removes the folder tree (or the file) at `path` without ever following
     // a link: a link met anywhere, `path` itself included, is removed as a
     // link, or left where the platform cannot remove one, and its target is
-    // never entered. Goes on past what it cannot remove. True when nothing is
-    // left at `path`, also when nothing was there.
+    // never entered. A read-only file or folder loses that attribute to go
+    // (it keeps it when it stays). Goes on past what it cannot remove. True
+    // when nothing is left at `path`, also when nothing was there.
     virtual bool remove_tree(const std::filesystem::path& path);
     // Creates `path` exclusively, never through a link (O_CREAT | O_EXCL |
     // O_NOFOLLOW; CREATE_NEW without following a reparse point), writes

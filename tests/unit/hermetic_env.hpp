@@ -1,6 +1,7 @@
 // A hermetic environment for one test: a fresh temporary folder, with HOME and
 // every XDG_* variable pointing into it. Every variable changed through it is
-// restored, and the folder removed, when it goes.
+// restored, the current folder given back (a test may have gone into the
+// folder), and the folder removed, when it goes.
 //
 //   HOME <root>/home and XDG_RUNTIME_DIR <root>/runtime (0700) are created;
 //   XDG_DATA_HOME <root>/data, XDG_CONFIG_HOME <root>/config,
@@ -54,6 +55,7 @@ public:
                 ::unsetenv(name.c_str());
         }
         std::error_code ignored;
+        std::filesystem::current_path(starting_folder_, ignored);
         std::filesystem::remove_all(root_, ignored);
     }
 
@@ -89,6 +91,10 @@ private:
         saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
     }
 
+    std::filesystem::path starting_folder_ = [] {
+        std::error_code unknown;  // then there is nothing to go back to
+        return std::filesystem::current_path(unknown);
+    }();
     std::filesystem::path root_;
     std::map<std::string, std::optional<std::string>> saved_;
 };
