@@ -6,7 +6,7 @@
 
 #include <tlhelp32.h>
 
-#include <array>
+#include <system_error>
 
 namespace vellumo::platform {
 namespace {
@@ -27,28 +27,14 @@ bool is_file(const fs::path& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// A file's volume and index, which name it whatever path leads there;
-// nullopt when it cannot be opened.
-std::optional<std::array<DWORD, 3>> file_identity(const wchar_t* path) {
-    const HANDLE file =
-        CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    BY_HANDLE_FILE_INFORMATION info{};
-    const bool known = GetFileInformationByHandle(file, &info) != 0;
-    CloseHandle(file);
-    if (!known) return std::nullopt;
-    return std::array<DWORD, 3>{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-}
-
 // Whether `process` runs the very file `program`.
 bool runs_program(HANDLE process, const fs::path& program) {
     std::wstring image(32768, L'\0');  // the longest path Windows has
     DWORD size = static_cast<DWORD>(image.size());
     if (!QueryFullProcessImageNameW(process, 0, image.data(), &size)) return false;
     image.resize(size);
-    const auto running = file_identity(image.c_str());
-    return running && running == file_identity(program.c_str());
+    std::error_code unknown;  // counts as another program
+    return fs::equivalent(image, program, unknown);
 }
 
 }  // namespace

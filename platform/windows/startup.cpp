@@ -92,11 +92,11 @@ NewFile System::copy_to_new_file_in(const HeldFolder& folder, const fs::path& na
 }
 
 bool System::remove_file_in(const HeldFolder& folder, const fs::path& name) {
+    // A link at the name stays, as on Linux; remove_file takes no folder.
     const fs::path file = folder.path() / name;
     const DWORD attributes = GetFileAttributesW(file.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-           DeleteFileW(file.c_str()) != 0;
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           remove_file(file) == FileRemoval::removed;
 }
 
 bool System::start_process(const HeldFolder& folder, const fs::path& name,
