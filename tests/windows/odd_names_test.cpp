@@ -18,11 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string utf8(const fs::path& path) {
-    const auto text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 TEST(OddNames, OnlyValidUtf16ComesBackExactlyFromItsText) {
     const struct {
         const char* what;
@@ -50,7 +45,7 @@ TEST(OddNames, InstallRefusesASandboxWithAnUnpairedSurrogate) {
     payload_files.clear();
 
     EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, "Could not install into " + utf8(parent) +
+    EXPECT_EQ(result.error, "Could not install into " + path_utf8(parent) +
                                 "\\Ren\xEF\xBF\xBD\\Local\\Programs\\Vellumo for DaVinci Resolve"
                                 ": its path is not valid Unicode.");
     EXPECT_EQ(reports, 1);
